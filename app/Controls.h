@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+class QCheckBox;
+class QSlider;
+
+namespace Controls {
+
+inline constexpr int kPeriodMinimum = 0;
+inline constexpr int kPeriodMaximum = 1000;
+inline constexpr int kPeriodSmallStep = 10;
+inline constexpr int kPeriodLargeStep = 100;
+inline constexpr int kPeriodTickInterval = 100;
+
+// Horizontal, 0 to 1000 ms, with a tick mark every 100. QSlider notifies a value change only
+// when the value differs, as the window relies on.
+void setUpPeriodSlider(QSlider &slider);
+
+// 1 when checked, 0 otherwise.
+int checkValue(const QCheckBox &box);
+
+} // namespace Controls

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "Tick.h"
+
+#include <QMainWindow>
+
+class FatalErrorReporter;
+class LogPane;
+class QAction;
+class QCheckBox;
+class QMenu;
+class QPushButton;
+class QSlider;
+class Timer;
+class UdpEndpoint;
+struct SocketError;
+
+// The one window. It owns every control, the send timer, the socket and the pattern counter;
+// its handlers only wire the pieces in net/ and log/ together.
+class frmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr char kRemoteHost[] = "localhost";
+    static constexpr qint32 kRemotePort = 20319;
+    static constexpr quint16 kLocalPort = 20320;
+    static constexpr int kStartPeriod = 500;
+
+    frmMain(TickSource tick, FatalErrorReporter &reporter, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    qint16 patternCounter() const { return m_patternCounter; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Form_Load();
+    void Form_Unload();
+    void mnuExit_Click();
+    void cmdSend_Click();
+    void sldPeriod_Change();
+    void tmr1_Timer();
+    void cmdMonitorInit_Click();
+    void wskClient_DataArrival(qint32 bytesTotal);
+    void wskClient_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
+    void wskClient_SendComplete();
+
+    void fatal(const SocketError &error);
+
+    const TickSource m_tick;
+    FatalErrorReporter &m_reporter;
+    qint16 m_patternCounter = 0;
+    bool m_unloaded = false;
+
+    QWidget *const m_client;
+    LogPane *const txtDump;
+    QPushButton *const cmdSend;
+    LogPane *const txtStat;
+    QSlider *const sldPeriod;
+    QCheckBox *const chkDump;
+    QPushButton *const cmdMonitorInit;
+    Timer *const tmr1;
+    UdpEndpoint *const wskClient;
+    QMenu *mnuFile = nullptr;
+    QAction *mnuExit = nullptr;
+};

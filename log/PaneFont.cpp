@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+#include "PaneFont.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QStringList>
+
+namespace {
+
+constexpr int kPointSize = 9;
+
+QStringList preferredFamilies()
+{
+    // No alias maps the first name on Debian, so the whole list goes to the font matcher.
+    return { QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+        QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"), QStringLiteral("monospace") };
+}
+
+} // namespace
+
+bool hasFixedAdvances(const QFont &font)
+{
+    // QFontInfo::fixedPitch() misreports these faces; the advances tell the truth.
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (const char c : { 'i', 'W', 'm', ':', ' ', 'F', '1' }) {
+        if (metrics.horizontalAdvance(QLatin1Char(c)) != width)
+            return false;
+    }
+    return width > 0;
+}
+
+QFont paneFont()
+{
+    QFont font;
+    font.setFamilies(preferredFamilies());
+    font.setPointSize(kPointSize);
+    font.setWeight(QFont::Normal);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    if (hasFixedAdvances(font))
+        return font;
+    QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fallback.setPointSize(kPointSize);
+    fallback.setWeight(QFont::Normal);
+    return fallback;
+}

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+#include "DatagramBatch.h"
+
+#include <cerrno>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#if defined(__linux__)
+#define QUILLON_HAVE_RECVMMSG 1
+#endif
+
+struct DatagramBatch::Headers
+{
+#if QUILLON_HAVE_RECVMMSG
+    mmsghdr messages[kCapacity] {};
+    iovec vectors[kCapacity] {};
+#endif
+};
+
+DatagramBatch::DatagramBatch()
+    : m_buffers(std::make_unique_for_overwrite<char[]>(kCapacity * kBufferSize))
+    , m_sizes(kCapacity, 0)
+    , m_headers(std::make_unique<Headers>())
+{
+#if QUILLON_HAVE_RECVMMSG
+    for (int i = 0; i < kCapacity; ++i) {
+        m_headers->vectors[i].iov_base = m_buffers.get() + i * kBufferSize;
+        m_headers->vectors[i].iov_len = kBufferSize;
+        m_headers->messages[i].msg_hdr.msg_iov = &m_headers->vectors[i];
+        m_headers->messages[i].msg_hdr.msg_iovlen = 1;
+    }
+#endif
+}
+
+DatagramBatch::~DatagramBatch() = default;
+
+int DatagramBatch::receive(int fd)
+{
+#if QUILLON_HAVE_RECVMMSG
+    int count;
+    do {
+        count = recvmmsg(fd, m_headers->messages, kCapacity, MSG_DONTWAIT, nullptr);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    for (int i = 0; i < count; ++i)
+        m_sizes[i] = qsizetype(m_headers->messages[i].msg_len);
+    return count;
+#else
+    int count = 0;
+    while (count < kCapacity) {
+        const ssize_t size = recv(fd, m_buffers.get() + count * kBufferSize, kBufferSize, 0);
+        if (size < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            return count > 0 ? count : -1;
+        }
+        m_sizes[count++] = qsizetype(size);
+    }
+    return count;
+#endif
+}
+
+QByteArrayView DatagramBatch::datagram(int index) const
+{
+    return QByteArrayView(m_buffers.get() + index * kBufferSize, m_sizes[index]);
+}
