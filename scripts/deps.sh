@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages this project needs, only those that are missing.
+# Usage: scripts/deps.sh [run|test]
+set -euo pipefail
+
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-ipafont-gothic)
+if [ "${1:-run}" = test ]; then
+    packages+=(xvfb xauth xdotool xclip)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: MIT
+#include "Common.h"
+
+#include <QTest>
+
+class tst_HexDump : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void examples_data();
+    void examples();
+    void sizes_data();
+    void sizes();
+};
+
+void tst_HexDump::examples_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QByteArray>("dump");
+
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("one byte") << QByteArray("\x1A", 1) << QByteArray();
+    QTest::newRow("three bytes") << QByteArray("abc") << QByteArray();
+    QTest::newRow("counter payload") << (QByteArray(4, '\x1A') + QByteArray(12, '\0'))
+                                     << QByteArray("0000 : 1A 1A 1A 1A\r\n0001 : 00 00 00 00\r\n"
+                                                   "0002 : 00 00 00 00\r\n0003 : 00 00 00 00\r\n");
+    QTest::newRow("small values padded")
+        << QByteArray("\x0A\x00\x01\x0F", 4) << QByteArray("0000 : 0A 00 01 0F\r\n");
+    QTest::newRow("mixed case digits upper")
+        << QByteArray("\x1A\x00\xFF\x07", 4) << QByteArray("0000 : 1A 00 FF 07\r\n");
+    QTest::newRow("five bytes, fifth hidden")
+        << QByteArray("\x01\x02\x03\x04\x05", 5) << QByteArray("0000 : 01 02 03 04\r\n");
+    QTest::newRow("six bytes") << QByteArray("\xAA\xBB\xCC\xDD\xEE\xFF", 6)
+                               << QByteArray("0000 : AA BB CC DD\r\n");
+}
+
+void tst_HexDump::examples()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QByteArray, dump);
+    QCOMPARE(Common::HexDump(payload), dump);
+}
+
+void tst_HexDump::sizes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<QByteArray>("lastLabel");
+
+    QTest::newRow("0") << 0 << 0 << QByteArray();
+    QTest::newRow("1") << 1 << 0 << QByteArray();
+    QTest::newRow("2") << 2 << 0 << QByteArray();
+    QTest::newRow("3") << 3 << 0 << QByteArray();
+    QTest::newRow("5") << 5 << 1 << QByteArray("0000");
+    QTest::newRow("20: fifth line is group 4") << 20 << 5 << QByteArray("0004");
+    QTest::newRow("40000: first five-digit label") << 40004 << 10001 << QByteArray("10000");
+    QTest::newRow("32768: past the 16-bit index") << 32768 << 8192 << QByteArray("8191");
+    QTest::newRow("65507: largest IPv4 payload") << 65507 << 16376 << QByteArray("16375");
+    QTest::newRow("65527: largest IPv6 payload") << 65527 << 16381 << QByteArray("16380");
+}
+
+void tst_HexDump::sizes()
+{
+    QFETCH(int, size);
+    QFETCH(int, lines);
+    QFETCH(QByteArray, lastLabel);
+
+    QByteArray payload(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        payload[i] = char(i * 7);
+    const QByteArray dump = Common::HexDump(payload);
+    const QList<QByteArray> rows = dump.split('\n');
+    QCOMPARE(rows.size() - 1, lines); // the text ends with a line end
+    QVERIFY(dump.isEmpty() || dump.endsWith("\r\n"));
+
+    for (int line = 0; line < lines; ++line) {
+        const QByteArray &row = rows[line];
+        const QByteArray label = QByteArray::number(line).rightJustified(4, '0');
+        QByteArray expected = label + " :";
+        for (int k = 0; k < 4; ++k)
+            expected += ' '
+                + QByteArray::number(uchar(payload[line * 4 + k]), 16)
+                      .toUpper()
+                      .rightJustified(2, '0');
+        QCOMPARE(row, expected + '\r');
+    }
+    if (lines > 0)
+        QVERIFY(rows[lines - 1].startsWith(lastLabel + " :"));
+}
+
+QTEST_APPLESS_MAIN(tst_HexDump)
+#include "tst_hexdump.moc"
