@@ -17,6 +17,15 @@ struct DatagramBatch::Headers
 #endif
 };
 
+void DatagramBatch::raiseReceiveBuffer(int fd, int bytes)
+{
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+#if defined(SO_RCVBUFFORCE)
+    // Past the system's ceiling for ordinary programs, where the user may go there.
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+#endif
+}
+
 DatagramBatch::DatagramBatch()
     : m_buffers(std::make_unique_for_overwrite<char[]>(kCapacity * kBufferSize))
     , m_sizes(kCapacity, 0)

@@ -15,6 +15,10 @@ public:
     static constexpr int kCapacity = 32;
     static constexpr qsizetype kBufferSize = 65536;
 
+    // Asks for a receive buffer of the given size, so that bursts can wait for the event loop.
+    // The system may grant less.
+    static void raiseReceiveBuffer(int fd, int bytes);
+
     DatagramBatch();
     ~DatagramBatch();
     DatagramBatch(const DatagramBatch &) = delete;

@@ -110,9 +110,7 @@ SocketResult UdpEndpoint::bind(quint16 localPort)
         ::close(fd);
         return SocketError::fromErrno(error);
     }
-    // A larger buffer lets bursts wait for the event loop; the system may grant less.
-    const int receiveBuffer = kReceiveBufferBytes;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    DatagramBatch::raiseReceiveBuffer(fd, kReceiveBufferBytes);
 
     m_fd = fd;
     m_family = family;
