@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs, only those that are missing.
-# Usage: scripts/deps.sh [run|test]
+# Usage: scripts/deps.sh [run|test|screenshot]
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-ipafont-gothic)
-if [ "${1:-run}" = test ]; then
-    packages+=(xvfb xauth xdotool xclip)
-fi
+case "${1:-run}" in
+    test) packages+=(xvfb xauth xdotool xclip) ;;
+    screenshot) packages+=(xvfb xauth xdotool imagemagick socat) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
