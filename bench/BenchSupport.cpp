@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: MIT
+#include "BenchSupport.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+sockaddr_in loopback(quint16 port)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+void writeAll(int fd, const void *data, size_t size)
+{
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n <= 0)
+            return;
+        p += n;
+        size -= size_t(n);
+    }
+}
+
+bool readAll(int fd, void *data, size_t size)
+{
+    char *p = static_cast<char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+qint64 Bench::nowNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+qint64 Bench::heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+}
+
+Bench::Child Bench::startRecorder(quint16 port, int count, int timeoutMs)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        std::abort();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in address = loopback(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+        std::abort();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::vector<qint64> arrivals;
+        arrivals.reserve(size_t(count));
+        const qint64 end = nowNs() + qint64(timeoutMs) * 1000000;
+        char buffer[65536];
+        while (int(arrivals.size()) < count) {
+            const qint64 left = (end - nowNs()) / 1000000;
+            if (left <= 0)
+                break;
+            pollfd p { fd, POLLIN, 0 };
+            if (::poll(&p, 1, int(left)) <= 0)
+                continue;
+            if (::recv(fd, buffer, sizeof buffer, 0) >= 0)
+                arrivals.push_back(nowNs());
+        }
+        const qint64 n = qint64(arrivals.size());
+        writeAll(fds[1], &n, sizeof n);
+        writeAll(fds[1], arrivals.data(), arrivals.size() * sizeof(qint64));
+        ::_exit(0);
+    }
+    ::close(fd);
+    ::close(fds[1]);
+    return Child { pid, fds[0] };
+}
+
+std::vector<qint64> Bench::collectArrivals(Child &child)
+{
+    qint64 n = 0;
+    std::vector<qint64> arrivals;
+    if (readAll(child.resultFd, &n, sizeof n)) {
+        arrivals.resize(size_t(n));
+        readAll(child.resultFd, arrivals.data(), size_t(n) * sizeof(qint64));
+    }
+    ::close(child.resultFd);
+    ::waitpid(child.pid, nullptr, 0);
+    return arrivals;
+}
+
+Bench::Child Bench::startFlood(quint16 port, int count, int size)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        std::abort();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const sockaddr_in address = loopback(port);
+        std::vector<char> payload(size_t(size), 'f');
+        qint64 sent = 0;
+        for (int i = 0; i < count; ++i) {
+            if (::sendto(fd, payload.data(), payload.size(), 0,
+                         reinterpret_cast<const sockaddr *>(&address), sizeof address)
+                >= 0)
+                ++sent;
+        }
+        writeAll(fds[1], &sent, sizeof sent);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    return Child { pid, fds[0] };
+}
+
+qint64 Bench::waitFlood(Child &child)
+{
+    qint64 sent = 0;
+    readAll(child.resultFd, &sent, sizeof sent);
+    ::close(child.resultFd);
+    ::waitpid(child.pid, nullptr, 0);
+    return sent;
+}
+
+Bench::PeriodFigures Bench::periodFigures(const std::vector<qint64> &arrivalsNs, double periodMs)
+{
+    PeriodFigures figures;
+    if (arrivalsNs.size() < 2)
+        return figures;
+    std::vector<double> deviations;
+    for (size_t i = 1; i < arrivalsNs.size(); ++i)
+        deviations.push_back(std::abs((arrivalsNs[i] - arrivalsNs[i - 1]) / 1e6 - periodMs));
+    const double meanPeriod
+            = (arrivalsNs.back() - arrivalsNs.front()) / 1e6 / double(arrivalsNs.size() - 1);
+    figures.periods = int(deviations.size());
+    figures.meanErrorPercent = (meanPeriod - periodMs) / periodMs * 100.0;
+    std::sort(deviations.begin(), deviations.end());
+    figures.p99DeviationMs = deviations[size_t(std::ceil(0.99 * double(deviations.size()))) - 1];
+    figures.maxDeviationMs = deviations.back();
+    return figures;
+}
+
+void Bench::referenceSender(quint16 port, double periodMs, int count)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in address = loopback(port);
+    char payload[16] = {};
+    timespec deadline {};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const long periodNs = long(periodMs * 1e6);
+    for (int i = 0; i < count; ++i) {
+        deadline.tv_nsec += periodNs;
+        while (deadline.tv_nsec >= 1000000000) {
+            deadline.tv_nsec -= 1000000000;
+            ++deadline.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        ::sendto(fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr *>(&address),
+                 sizeof address);
+    }
+    ::close(fd);
+}

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QtGlobal>
+
+#include <sys/types.h>
+#include <vector>
+
+// Helpers for the benchmarks: child processes that stand in for peers, and the figures printed.
+namespace Bench {
+
+// Nanoseconds on the monotonic clock.
+qint64 nowNs();
+
+// Bytes currently allocated on the heap of this process.
+qint64 heapInUse();
+
+struct Child
+{
+    pid_t pid = -1;
+    int resultFd = -1;
+};
+
+// A child that binds 127.0.0.1:port and timestamps every datagram until it has seen `count`
+// or `timeoutMs` passed. collectArrivals() returns the timestamps in ns.
+Child startRecorder(quint16 port, int count, int timeoutMs);
+std::vector<qint64> collectArrivals(Child &child);
+
+// A child that sends `count` datagrams of `size` bytes to 127.0.0.1:port as fast as it can.
+Child startFlood(quint16 port, int count, int size);
+// Datagrams the flood child actually handed to the system.
+qint64 waitFlood(Child &child);
+
+struct PeriodFigures
+{
+    double meanErrorPercent = 0;
+    double p99DeviationMs = 0;
+    double maxDeviationMs = 0;
+    int periods = 0;
+};
+PeriodFigures periodFigures(const std::vector<qint64> &arrivalsNs, double periodMs);
+
+// Sends to 127.0.0.1:port at absolute deadlines, the way a plain loop without an event loop
+// would: the reference the tool's timer is compared with.
+void referenceSender(quint16 port, double periodMs, int count);
+
+} // namespace Bench

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+// The sender's period as a peer sees it: a child process timestamps every datagram that reaches
+// 127.0.0.1:20319. The real window sends at 10, 100, 500 and 1000 ms; beside it, in the same
+// run, a plain loop that sleeps to absolute deadlines and sends.
+#include "BenchSupport.h"
+#include "FatalErrorReporter.h"
+#include "Tick.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr quint16 kPeerPort = 20319;
+
+class AbortingReporter final : public FatalErrorReporter
+{
+public:
+    void report(int errorNumber, const QString &description) override
+    {
+        std::fprintf(stderr, "fatal %d: %s\n", errorNumber, qPrintable(description));
+        std::abort();
+    }
+};
+
+void print(const char *who, int period, const Bench::PeriodFigures &f)
+{
+    std::printf("%-10s %8d %8d %14.4f %14.3f %12.3f\n", who, period, f.periods, f.meanErrorPercent,
+                f.p99DeviationMs, f.maxDeviationMs);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    // Seconds of sending per period and per sender; the figures in the notes use 30.
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 30.0;
+    AbortingReporter reporter;
+
+    std::printf("%-10s %8s %8s %14s %14s %12s\n", "sender", "period", "periods", "mean err %",
+                "p99 dev ms", "max dev ms");
+    for (const int period : { 10, 100, 500, 1000 }) {
+        const int count = std::max(20, int(seconds * 1000 / period));
+        {
+            Bench::Child recorder = Bench::startRecorder(kPeerPort, count, (count + 5) * period);
+            frmMain window(systemUptimeMilliseconds, reporter);
+            window.show();
+            window.findChild<QSlider *>(QStringLiteral("sldPeriod"))->setValue(period);
+            auto *send = window.findChild<QPushButton *>(QStringLiteral("cmdSend"));
+            send->click();
+            QEventLoop loop;
+            QTimer::singleShot((count + 1) * period + 200, &loop, &QEventLoop::quit);
+            loop.exec();
+            send->click();
+            print("window", period, Bench::periodFigures(Bench::collectArrivals(recorder), period));
+        }
+        {
+            Bench::Child recorder = Bench::startRecorder(kPeerPort, count, (count + 5) * period);
+            Bench::referenceSender(kPeerPort, period, count);
+            print("reference", period,
+                  Bench::periodFigures(Bench::collectArrivals(recorder), period));
+        }
+    }
+    return 0;
+}
