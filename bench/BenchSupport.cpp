@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr char kStopByte = '!';
+
 sockaddr_in loopback(quint16 port)
 {
     sockaddr_in address {};
@@ -88,7 +90,10 @@ Bench::Child Bench::startRecorder(quint16 port, int count, int timeoutMs)
             pollfd p { fd, POLLIN, 0 };
             if (::poll(&p, 1, int(left)) <= 0)
                 continue;
-            if (::recv(fd, buffer, sizeof buffer, 0) >= 0)
+            const ssize_t size = ::recv(fd, buffer, sizeof buffer, 0);
+            if (size == 1 && buffer[0] == kStopByte)
+                break;
+            if (size >= 0)
                 arrivals.push_back(nowNs());
         }
         const qint64 n = qint64(arrivals.size());
@@ -128,7 +133,7 @@ Bench::Child Bench::startFlood(quint16 port, int count, int size)
         qint64 sent = 0;
         for (int i = 0; i < count; ++i) {
             if (::sendto(fd, payload.data(), payload.size(), 0,
-                         reinterpret_cast<const sockaddr *>(&address), sizeof address)
+                    reinterpret_cast<const sockaddr *>(&address), sizeof address)
                 >= 0)
                 ++sent;
         }
@@ -157,7 +162,7 @@ Bench::PeriodFigures Bench::periodFigures(const std::vector<qint64> &arrivalsNs,
     for (size_t i = 1; i < arrivalsNs.size(); ++i)
         deviations.push_back(std::abs((arrivalsNs[i] - arrivalsNs[i - 1]) / 1e6 - periodMs));
     const double meanPeriod
-            = (arrivalsNs.back() - arrivalsNs.front()) / 1e6 / double(arrivalsNs.size() - 1);
+        = (arrivalsNs.back() - arrivalsNs.front()) / 1e6 / double(arrivalsNs.size() - 1);
     figures.periods = int(deviations.size());
     figures.meanErrorPercent = (meanPeriod - periodMs) / periodMs * 100.0;
     std::sort(deviations.begin(), deviations.end());
@@ -182,7 +187,15 @@ void Bench::referenceSender(quint16 port, double periodMs, int count)
         }
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
         ::sendto(fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr *>(&address),
-                 sizeof address);
+            sizeof address);
     }
+    ::close(fd);
+}
+
+void Bench::stopRecorder(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in address = loopback(port);
+    ::sendto(fd, &kStopByte, 1, 0, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     ::close(fd);
 }

@@ -25,6 +25,8 @@ struct Child
 // or `timeoutMs` passed. collectArrivals() returns the timestamps in ns.
 Child startRecorder(quint16 port, int count, int timeoutMs);
 std::vector<qint64> collectArrivals(Child &child);
+// Ends a recorder early: it stops at a one-byte "!" datagram.
+void stopRecorder(quint16 port);
 
 // A child that sends `count` datagrams of `size` bytes to 127.0.0.1:port as fast as it can.
 Child startFlood(quint16 port, int count, int size);

@@ -28,7 +28,7 @@ struct Figures
 };
 
 Figures measure(QWidget &widget, int lines, const std::function<void(const QByteArray &)> &append,
-                const std::function<void()> &copyAll)
+    const std::function<void()> &copyAll)
 {
     widget.resize(233, 161);
     widget.show();
@@ -47,7 +47,7 @@ Figures measure(QWidget &widget, int lines, const std::function<void(const QByte
     copyAll();
     const qint64 copied = Bench::nowNs();
     return { double(heapAfter - heapBefore) / lines, (appended - start) / 1e3 / lines,
-             (copied - copyStart) / 1e6 };
+        (copied - copyStart) / 1e6 };
 }
 
 } // namespace
@@ -56,44 +56,44 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const int largest = argc > 1 ? std::atoi(argv[1]) : 1000000;
-    std::printf("%-16s %9s %14s %14s %12s\n", "pane", "lines", "bytes/line", "us/append",
-                "copy all ms");
+    std::printf(
+        "%-16s %9s %14s %14s %12s\n", "pane", "lines", "bytes/line", "us/append", "copy all ms");
     for (int lines = 10000; lines <= largest; lines *= 10) {
         Figures ours;
         {
             LogPane pane;
             ours = measure(
-                    pane, lines, [&](const QByteArray &line) { AppendToPane(pane, line); },
-                    [&] {
-                        pane.selectAll();
-                        pane.copy();
-                    });
+                pane, lines, [&](const QByteArray &line) { AppendToPane(pane, line); },
+                [&] {
+                    pane.selectAll();
+                    pane.copy();
+                });
         }
         QGuiApplication::clipboard()->clear();
         Figures plain;
         {
             QPlainTextEdit edit;
             plain = measure(
-                    edit, lines,
-                    [&](const QByteArray &line) {
-                        QTextCursor cursor = edit.textCursor();
-                        cursor.movePosition(QTextCursor::End);
-                        cursor.insertText(QString::fromLatin1(line));
-                        edit.setTextCursor(cursor);
-                    },
-                    [&] {
-                        edit.selectAll();
-                        edit.copy();
-                    });
+                edit, lines,
+                [&](const QByteArray &line) {
+                    QTextCursor cursor = edit.textCursor();
+                    cursor.movePosition(QTextCursor::End);
+                    cursor.insertText(QString::fromLatin1(line));
+                    edit.setTextCursor(cursor);
+                },
+                [&] {
+                    edit.selectAll();
+                    edit.copy();
+                });
         }
         QGuiApplication::clipboard()->clear();
         std::printf("%-16s %9d %14.1f %14.2f %12.1f\n", "LogPane", lines, ours.bytesPerLine,
-                    ours.usPerAppend, ours.copyMs);
-        std::printf("%-16s %9d %14.1f %14.2f %12.1f\n", "QPlainTextEdit", lines,
-                    plain.bytesPerLine, plain.usPerAppend, plain.copyMs);
+            ours.usPerAppend, ours.copyMs);
+        std::printf("%-16s %9d %14.1f %14.2f %12.1f\n", "QPlainTextEdit", lines, plain.bytesPerLine,
+            plain.usPerAppend, plain.copyMs);
         std::printf("%-16s %9d %14.1fx %13.1fx %11.1fx\n", "ratio", lines,
-                    plain.bytesPerLine / ours.bytesPerLine, plain.usPerAppend / ours.usPerAppend,
-                    plain.copyMs / ours.copyMs);
+            plain.bytesPerLine / ours.bytesPerLine, plain.usPerAppend / ours.usPerAppend,
+            plain.copyMs / ours.copyMs);
         std::fflush(stdout);
     }
     return 0;

@@ -33,7 +33,7 @@ public:
 void print(const char *who, int period, const Bench::PeriodFigures &f)
 {
     std::printf("%-10s %8d %8d %14.4f %14.3f %12.3f\n", who, period, f.periods, f.meanErrorPercent,
-                f.p99DeviationMs, f.maxDeviationMs);
+        f.p99DeviationMs, f.maxDeviationMs);
     std::fflush(stdout);
 }
 
@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
     AbortingReporter reporter;
 
     std::printf("%-10s %8s %8s %14s %14s %12s\n", "sender", "period", "periods", "mean err %",
-                "p99 dev ms", "max dev ms");
+        "p99 dev ms", "max dev ms");
     for (const int period : { 10, 100, 500, 1000 }) {
         const int count = std::max(20, int(seconds * 1000 / period));
         {
@@ -67,7 +67,7 @@ int main(int argc, char *argv[])
             Bench::Child recorder = Bench::startRecorder(kPeerPort, count, (count + 5) * period);
             Bench::referenceSender(kPeerPort, period, count);
             print("reference", period,
-                  Bench::periodFigures(Bench::collectArrivals(recorder), period));
+                Bench::periodFigures(Bench::collectArrivals(recorder), period));
         }
     }
     return 0;
