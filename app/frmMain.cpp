@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "frmMain.h"
 
+#include "AppIcon.h"
 #include "Captions.h"
 #include "Common.h"
 #include "Controls.h"
@@ -69,6 +70,7 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, QWidget *parent)
     , wskClient(new UdpEndpoint(this))
 {
     setWindowTitle(caption(Captions::kWindow));
+    setWindowIcon(appIcon());
     // No layout manager inside the client area: the controls keep their places at any size.
     setCentralWidget(m_client);
     txtDump->setAccessibleName(caption(Captions::kDumpPaneName));

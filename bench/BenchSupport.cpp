@@ -7,7 +7,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#if __has_include(<malloc.h>)
 #include <malloc.h>
+#endif
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -63,8 +65,13 @@ qint64 Bench::nowNs()
 
 qint64 Bench::heapInUse()
 {
+#if defined(__GLIBC__)
     const struct mallinfo2 info = mallinfo2();
     return qint64(info.uordblks + info.hblkhd);
+#else
+    // Other C libraries have no such count; the memory figures then read 0.
+    return 0;
+#endif
 }
 
 Bench::Child Bench::startRecorder(quint16 port, int count, int timeoutMs)

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -48,7 +49,13 @@ int main(int argc, char *argv[])
 
     std::printf("%-10s %8s %8s %14s %14s %12s\n", "sender", "period", "periods", "mean err %",
         "p99 dev ms", "max dev ms");
-    for (const int period : { 10, 100, 500, 1000 }) {
+    // Further arguments choose the periods, for a closer look at one of them.
+    std::vector<int> periods;
+    for (int i = 2; i < argc; ++i)
+        periods.push_back(std::atoi(argv[i]));
+    if (periods.empty())
+        periods = { 10, 100, 500, 1000 };
+    for (const int period : periods) {
         const int count = std::max(20, int(seconds * 1000 / period));
         {
             Bench::Child recorder = Bench::startRecorder(kPeerPort, count, (count + 5) * period);

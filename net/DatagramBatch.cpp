@@ -50,15 +50,26 @@ int DatagramBatch::receive(int fd)
     do {
         count = recvmmsg(fd, m_headers->messages, kCapacity, MSG_DONTWAIT, nullptr);
     } while (count < 0 && errno == EINTR);
-    if (count < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-    for (int i = 0; i < count; ++i)
-        m_sizes[i] = qsizetype(m_headers->messages[i].msg_len);
-    return count;
-#else
+    if (count >= 0) {
+        for (int i = 0; i < count; ++i)
+            m_sizes[i] = qsizetype(m_headers->messages[i].msg_len);
+        return count;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return 0;
+    // A kernel or sandbox without the call still has plain recv.
+    if (errno != ENOSYS)
+        return -1;
+#endif
+    return receiveOneByOne(fd);
+}
+
+int DatagramBatch::receiveOneByOne(int fd)
+{
     int count = 0;
     while (count < kCapacity) {
-        const ssize_t size = recv(fd, m_buffers.get() + count * kBufferSize, kBufferSize, 0);
+        const ssize_t size
+            = recv(fd, m_buffers.get() + count * kBufferSize, size_t(kBufferSize), MSG_DONTWAIT);
         if (size < 0) {
             if (errno == EINTR)
                 continue;
@@ -69,7 +80,6 @@ int DatagramBatch::receive(int fd)
         m_sizes[count++] = qsizetype(size);
     }
     return count;
-#endif
 }
 
 QByteArrayView DatagramBatch::datagram(int index) const

@@ -30,6 +30,9 @@ public:
     QByteArrayView datagram(int index) const;
 
 private:
+    // The portable way, one system call per datagram; also what recvmmsg falls back to.
+    int receiveOneByOne(int fd);
+
     struct Headers;
     std::unique_ptr<char[]> m_buffers;
     std::vector<qsizetype> m_sizes;

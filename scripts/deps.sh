@@ -3,9 +3,9 @@
 # Usage: scripts/deps.sh [run|test|screenshot]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-ipafont-gothic)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic)
 case "${1:-run}" in
-    test) packages+=(xvfb xauth xdotool xclip) ;;
+    test) packages+=(xvfb xauth xdotool xclip desktop-file-utils appstream dpkg-dev lintian) ;;
     screenshot) packages+=(xvfb xauth xdotool imagemagick socat) ;;
 esac
 

@@ -7,6 +7,7 @@
 #include "frmMain.h"
 
 #include <QCheckBox>
+#include <QImage>
 #include <QMenuBar>
 #include <QNetworkDatagram>
 #include <QPushButton>
@@ -115,6 +116,10 @@ void tst_frmMain::captionsAndInitialState()
 {
     Window w;
     QCOMPARE(w.window->windowTitle(), QStringLiteral("Quillon2-1(UDP)"));
+    // The icon is drawn from the installed SVG: an empty one means the resource went missing.
+    const QImage icon = w.window->windowIcon().pixmap(48, 48).toImage();
+    QVERIFY(!icon.isNull());
+    QVERIFY(icon.pixelColor(24, 24).alpha() > 0);
     QCOMPARE(w.send()->text(), QStringLiteral("送信"));
     QCOMPARE(w.get<QPushButton>("cmdMonitorInit")->text(), QStringLiteral("表示初期化"));
     QCOMPARE(w.dumpBox()->text(), QStringLiteral("ダンプする"));

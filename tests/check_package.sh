@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Validates the desktop entry and the metainfo, builds the .deb, checks it with lintian, unpacks
+# it into a scratch root and checks that everything lands where a desktop looks for it.
+# Usage: check_package.sh <source dir> <build dir>
+set -euo pipefail
+src=$1
+build=$2
+id=org.quillon.Quillon
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+desktop-file-validate "$src/dist/$id.desktop"
+appstreamcli validate --no-net "$build/dist/$id.metainfo.xml"
+
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >/dev/null
+deb=$(echo "$scratch"/out/quillon_*.deb)
+lintian --fail-on error "$deb"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in fonts-ipafont-gothic libqt6widgets6 libqt6network6 libc6; do
+    grep -q "\b$needed\b" <<<"$depends" || { echo "Depends lacks $needed: $depends"; exit 1; }
+done
+
+dpkg -x "$deb" "$scratch/root"
+for file in usr/bin/quillon usr/share/applications/$id.desktop \
+    usr/share/icons/hicolor/scalable/apps/$id.svg usr/share/metainfo/$id.metainfo.xml \
+    usr/share/doc/quillon/copyright usr/share/doc/quillon/changelog.gz \
+    usr/share/man/man1/quillon.1.gz; do
+    [ -s "$scratch/root/$file" ] || { echo "missing from the package: $file"; exit 1; }
+done
+[ -x "$scratch/root/usr/bin/quillon" ] || { echo "usr/bin/quillon is not executable"; exit 1; }
+# The entry must start what the package installs, and name the icon it installs.
+grep -qx "Exec=quillon" "$scratch/root/usr/share/applications/$id.desktop"
+grep -qx "Icon=$id" "$scratch/root/usr/share/applications/$id.desktop"
+echo "package checks passed: $(basename "$deb")"
