@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "AppIcon.h"
 #include "FatalErrorReporter.h"
+#include "TerminationSignals.h"
 #include "Tick.h"
 #include "frmMain.h"
 
@@ -13,6 +14,10 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QLatin1StringView(kApplicationId));
     MessageBoxReporter reporter;
     frmMain window(systemUptimeMilliseconds, reporter);
+    // Being told to stop closes the window as its close box would, so the socket is released
+    // and the exit status is 0.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
     window.show();
     return app.exec();
 }

@@ -5,12 +5,53 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr quint16 kLocalPort = 20320;
 constexpr quint16 kPeerPort = 20319;
 // xdotool takes a regular expression: the caption is "Quillon2-1(UDP)".
 constexpr char kCaption[] = "^Quillon2-1\\(UDP\\)$";
+
+// A child process that sends 16-byte datagrams to the tool as fast as it can until killed.
+class Flood
+{
+public:
+    Flood()
+    {
+        m_pid = ::fork();
+        if (m_pid != 0)
+            return;
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(kLocalPort);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const char payload[16] = {};
+        for (;;)
+            ::sendto(fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr *>(&to),
+                sizeof to);
+    }
+    ~Flood()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Flood(const Flood &) = delete;
+    Flood &operator=(const Flood &) = delete;
+
+private:
+    pid_t m_pid = -1;
+};
 
 } // namespace
 
@@ -27,6 +68,8 @@ private slots:
     void sendKeyStartsThePattern();
     void statusPaneCopiesToClipboard();
     void takenPortShowsBoxAndFails();
+    void terminationSignalClosesCleanly_data();
+    void terminationSignalClosesCleanly();
 
 private:
     QByteArray tool(const QString &program, const QStringList &arguments);
@@ -198,6 +241,35 @@ void tst_RealWindow::takenPortShowsBoxAndFails()
     QVERIFY(m_quillon.exitCode() != 0);
     const QByteArray errors = m_quillon.readAllStandardError();
     QVERIFY2(errors.contains("98") && errors.contains("Address already in use"), errors);
+}
+
+void tst_RealWindow::terminationSignalClosesCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("flood");
+    QTest::newRow("SIGTERM, sending, during a flood") << int(SIGTERM) << true;
+    QTest::newRow("SIGINT, sending") << int(SIGINT) << false;
+}
+
+void tst_RealWindow::terminationSignalClosesCleanly()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, flood);
+    startTool();
+    QVERIFY(!waitForWindow().isEmpty());
+    xdotool({ "key", "--clearmodifiers", "Tab", "space" });
+    std::optional<Flood> flooding;
+    if (flood)
+        flooding.emplace();
+    QTest::qWait(1000);
+    QVERIFY(m_quillon.state() == QProcess::Running);
+
+    ::kill(pid_t(m_quillon.processId()), signalNumber);
+    QVERIFY(m_quillon.waitForFinished(10000));
+    QCOMPARE(m_quillon.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_quillon.exitCode(), 0);
+    flooding.reset();
+    QVERIFY(portIsFree());
 }
 
 QTEST_GUILESS_MAIN(tst_RealWindow)
