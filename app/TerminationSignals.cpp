@@ -41,7 +41,9 @@ TerminationSignals::TerminationSignals(QObject *parent)
     m_notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
 
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -14,8 +14,7 @@
 namespace {
 
 // The median of many rounds: a single slow round on a busy machine says nothing about the code.
-template<typename Work>
-double medianMs(int rounds, Work work)
+template <typename Work> double medianMs(int rounds, Work work)
 {
     std::vector<double> times;
     for (int i = 0; i < rounds; ++i) {
@@ -45,8 +44,8 @@ int main(int argc, char *argv[])
             sink = text.size();
         });
         const double hex = medianMs(rounds, [&] { sink = payload.toHex(' ').size(); });
-        std::printf("%8d %10lld %12.3f %12.3f %8.2f\n", size, qlonglong(lines), dump, hex,
-            dump / hex);
+        std::printf(
+            "%8d %10lld %12.3f %12.3f %8.2f\n", size, qlonglong(lines), dump, hex, dump / hex);
     }
     return 0;
 }

@@ -36,8 +36,8 @@ public:
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         const char payload[16] = {};
         for (;;)
-            ::sendto(fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr *>(&to),
-                sizeof to);
+            ::sendto(
+                fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
     }
     ~Flood()
     {

@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+// Drives a log pane with an arbitrary sequence of operations and holds it against a plain
+// string: its text, its selection and what it copies must always agree with the model.
+#include "LogPane.h"
+#include "PaneOps.h"
+
+#include <QApplication>
+#include <QClipboard>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+// Reads the operation stream; past its end every read gives zeros.
+class Input
+{
+public:
+    Input(const uint8_t *data, size_t size)
+        : m_data(data)
+        , m_size(size)
+    { }
+    bool atEnd() const { return m_offset >= m_size; }
+    uint8_t byte() { return m_offset < m_size ? m_data[m_offset++] : 0; }
+    qint32 int32()
+    {
+        quint32 value = 0;
+        for (int i = 0; i < 4; ++i)
+            value = value << 8 | byte();
+        return qint32(value);
+    }
+
+private:
+    const uint8_t *m_data;
+    size_t m_size;
+    size_t m_offset = 0;
+};
+
+struct Model
+{
+    QByteArray text;
+    qint64 anchor = 0;
+    qint64 caret = 0;
+    QString clipboard;
+
+    qint64 clamp(qint64 position) const { return std::clamp<qint64>(position, 0, text.size()); }
+};
+
+// The panes hold ASCII: printable characters and CR LF line ends.
+QByteArray lineFrom(Input &input)
+{
+    QByteArray line(input.byte() % 96, Qt::Uninitialized);
+    for (char &c : line)
+        c = char(' ' + input.byte() % 95);
+    if (input.byte() & 1)
+        line += "\r\n";
+    return line;
+}
+
+LogPane *pane = nullptr;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QApplication(*argc, *argv); // lives as long as the fuzzer
+    pane = new LogPane;
+    pane->resize(200, 120);
+    pane->show();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    Input input(data, size);
+    Model model;
+    ClearPane(*pane);
+    QGuiApplication::clipboard()->clear();
+    while (!input.atEnd()) {
+        switch (input.byte() % 7) {
+        case 0: { // the pane's own append: the selection stays where it was
+            const QByteArray line = lineFrom(input);
+            pane->append(line);
+            model.text += line;
+            break;
+        }
+        case 1: { // the window's append: at the end, then the caret follows
+            const QByteArray line = lineFrom(input);
+            AppendToPane(*pane, line);
+            model.text += line;
+            model.anchor = model.caret = model.clamp(std::numeric_limits<qint32>::max());
+            break;
+        }
+        case 2:
+            ClearPane(*pane);
+            model = { {}, 0, 0, model.clipboard };
+            break;
+        case 3: {
+            const qint32 position = input.int32();
+            pane->setSelectionStart(position);
+            model.anchor = model.caret = model.clamp(position);
+            break;
+        }
+        case 4: {
+            const qint32 anchor = input.int32();
+            const qint32 caret = input.int32();
+            pane->select(anchor, caret);
+            model.anchor = model.clamp(anchor);
+            model.caret = model.clamp(caret);
+            break;
+        }
+        case 5: {
+            pane->copy();
+            const qint64 start = std::min(model.anchor, model.caret);
+            const qint64 end = std::max(model.anchor, model.caret);
+            if (end > start)
+                model.clipboard = QString::fromLatin1(model.text.mid(start, end - start));
+            check(QGuiApplication::clipboard()->text() == model.clipboard);
+            break;
+        }
+        case 6: // paint whatever is in view now
+            pane->grab();
+            break;
+        }
+        check(pane->text() == model.text);
+        check(pane->selectionStart() == std::min(model.anchor, model.caret));
+        check(pane->selectionEnd() == std::max(model.anchor, model.caret));
+    }
+    return 0;
+}
