@@ -9,7 +9,7 @@ cmake --build build --target quillon
 
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
-exec 3< <(Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp 2>/dev/null)
+exec 3< <(Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp -noreset 2>/dev/null)
 read -r display <&3
 export DISPLAY=":$display" QT_QPA_PLATFORM=xcb
 pids+=($(pgrep -n Xvfb))

@@ -75,6 +75,7 @@ private:
     QByteArray tool(const QString &program, const QStringList &arguments);
     QByteArray xdotool(const QStringList &arguments) { return tool("xdotool", arguments); }
     QString waitForWindow();
+    QByteArray whyNoWindow();
     void startTool();
     bool portIsFree();
 
@@ -86,7 +87,10 @@ private:
 void tst_RealWindow::initTestCase()
 {
     // Xvfb picks a free display and prints its number on the descriptor we give it.
-    m_xvfb.start("Xvfb", { "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp" });
+    // -noreset: by default the server resets when its last client leaves, and a tool started
+    // at that moment cannot connect.
+    m_xvfb.start("Xvfb",
+        { "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset" });
     QVERIFY2(m_xvfb.waitForStarted(), "Xvfb is missing: scripts/deps.sh test installs it");
     QByteArray display;
     QTRY_VERIFY_WITH_TIMEOUT((display += m_xvfb.readAllStandardOutput()).endsWith('\n'), 10000);
@@ -144,6 +148,14 @@ QString tst_RealWindow::waitForWindow()
     return window;
 }
 
+// Reads the tool's stderr, so only for a test that has already failed.
+QByteArray tst_RealWindow::whyNoWindow()
+{
+    const bool running = m_quillon.state() == QProcess::Running;
+    return "no window appeared; the tool " + QByteArray(running ? "runs" : "has ended")
+        + ", stderr: " + m_quillon.readAllStandardError();
+}
+
 void tst_RealWindow::startTool()
 {
     m_quillon.start();
@@ -160,7 +172,8 @@ void tst_RealWindow::exitThroughFileMenu()
 {
     startTool();
     const QString window = waitForWindow();
-    QVERIFY(!window.isEmpty());
+    if (window.isEmpty())
+        QFAIL(whyNoWindow().constData());
     QVERIFY(!portIsFree());
 
     // Click "ファイル" in the menu bar, then its only item "終了".
@@ -180,7 +193,8 @@ void tst_RealWindow::sendKeyStartsThePattern()
     QVERIFY(peer.bind(QHostAddress::LocalHost, kPeerPort));
     startTool();
     const QString window = waitForWindow();
-    QVERIFY(!window.isEmpty());
+    if (window.isEmpty())
+        QFAIL(whyNoWindow().constData());
 
     // Focus starts in the dump pane; Tab reaches "送信", space presses it.
     xdotool({ "key", "--clearmodifiers", "Tab", "space" });
@@ -206,7 +220,8 @@ void tst_RealWindow::statusPaneCopiesToClipboard()
 {
     startTool();
     const QString window = waitForWindow();
-    QVERIFY(!window.isEmpty());
+    if (window.isEmpty())
+        QFAIL(whyNoWindow().constData());
 
     QUdpSocket sender;
     for (const int size : { 0, 5, 16 })
@@ -235,7 +250,8 @@ void tst_RealWindow::takenPortShowsBoxAndFails()
     QVERIFY(holder.bind(QHostAddress::AnyIPv4, kLocalPort));
     startTool();
     const QString box = waitForWindow();
-    QVERIFY2(!box.isEmpty(), "no message box appeared");
+    if (box.isEmpty())
+        QFAIL(whyNoWindow().constData());
     xdotool({ "key", "--clearmodifiers", "Return" });
     QVERIFY(m_quillon.waitForFinished(10000));
     QVERIFY(m_quillon.exitCode() != 0);
@@ -256,7 +272,8 @@ void tst_RealWindow::terminationSignalClosesCleanly()
     QFETCH(int, signalNumber);
     QFETCH(bool, flood);
     startTool();
-    QVERIFY(!waitForWindow().isEmpty());
+    if (waitForWindow().isEmpty())
+        QFAIL(whyNoWindow().constData());
     xdotool({ "key", "--clearmodifiers", "Tab", "space" });
     std::optional<Flood> flooding;
     if (flood)
