@@ -4,9 +4,16 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
+
 // A periodic timer as the window uses it: an enabled flag and an interval, set in either order
 // at any time. An interval of 0 means no ticks at all (a QTimer would fire on every pass of the
 // event loop instead).
+//
+// Each tick is due one interval after the previous one was due, whenever it was handled, so the
+// mean period stays the interval even at 1 ms, where Qt's millisecond timers alone drift by
+// about a tenth. After a pause longer than a whole interval the missed ticks are dropped rather
+// than sent in a burst.
 class Timer : public QObject
 {
     Q_OBJECT
@@ -24,9 +31,16 @@ signals:
     void tick();
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void apply();
+    void arm();
+    void onTimeout();
 
     QTimer m_timer;
     bool m_enabled = false;
     int m_interval = 0;
+    // The interval of the running schedule, 0 when stopped.
+    int m_scheduled = 0;
+    Clock::time_point m_due;
 };

@@ -151,6 +151,45 @@ Bench::Child Bench::startFlood(quint16 port, int count, int size)
     return Child { pid, fds[0] };
 }
 
+Bench::Child Bench::startPacedFlood(
+    quint16 port, int perSecond, int durationMs, int (*sizeOf)(qint64 n))
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        std::abort();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const sockaddr_in address = loopback(port);
+        std::vector<char> payload(65507, 'p');
+        qint64 sent = 0;
+        qint64 n = 0;
+        timespec deadline {};
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        for (int slice = 0; slice < durationMs; ++slice) {
+            // Spread the remainder so that the rate holds for any perSecond.
+            const qint64 due = qint64(slice + 1) * perSecond / 1000;
+            for (; n < due; ++n) {
+                if (::sendto(fd, payload.data(), size_t(sizeOf(n)), 0,
+                        reinterpret_cast<const sockaddr *>(&address), sizeof address)
+                    >= 0)
+                    ++sent;
+            }
+            deadline.tv_nsec += 1000000;
+            if (deadline.tv_nsec >= 1000000000) {
+                deadline.tv_nsec -= 1000000000;
+                ++deadline.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        }
+        writeAll(fds[1], &sent, sizeof sent);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    return Child { pid, fds[0] };
+}
+
 qint64 Bench::waitFlood(Child &child)
 {
     qint64 sent = 0;

@@ -30,6 +30,9 @@ void stopRecorder(quint16 port);
 
 // A child that sends `count` datagrams of `size` bytes to 127.0.0.1:port as fast as it can.
 Child startFlood(quint16 port, int count, int size);
+// A child that sends `perSecond` datagrams a second to 127.0.0.1:port for `durationMs`, paced in
+// slices of 1 ms; the n-th datagram has sizeOf(n) bytes (at most 65,507).
+Child startPacedFlood(quint16 port, int perSecond, int durationMs, int (*sizeOf)(qint64 n));
 // Datagrams the flood child actually handed to the system.
 qint64 waitFlood(Child &child);
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; each prints its figures. Run on an idle machine.
-# Usage: scripts/bench.sh [pane|period|flood|hexdump]...
+# Usage: scripts/bench.sh [pane|period|flood|hexdump|soak]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target bench_pane bench_period bench_flood bench_hexdump
+cmake --build build --target bench_pane bench_period bench_flood bench_hexdump bench_soak
 export QT_QPA_PLATFORM=offscreen
 for bench in "${@:-pane hexdump period flood}"; do
     for b in $bench; do
