@@ -41,6 +41,43 @@ void writeAll(int fd, const void *data, size_t size)
     }
 }
 
+void advance(timespec &time, long nanoseconds)
+{
+    time.tv_nsec += nanoseconds;
+    while (time.tv_nsec >= 1000000000) {
+        time.tv_nsec -= 1000000000;
+        ++time.tv_sec;
+    }
+}
+
+// 1 when the system took the datagram, else 0.
+int sendOne(int fd, const sockaddr_in &address, const char *data, size_t size)
+{
+    return ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr *>(&address), sizeof address)
+            >= 0
+        ? 1
+        : 0;
+}
+
+// A child process that runs `send` on a fresh socket aimed at 127.0.0.1:port and hands back the
+// count it returns (read with waitFlood).
+template <typename Send> Bench::Child forkSender(quint16 port, Send send)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        std::abort();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const qint64 sent = send(fd, loopback(port));
+        writeAll(fds[1], &sent, sizeof sent);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    return Bench::Child { pid, fds[0] };
+}
+
 bool readAll(int fd, void *data, size_t size)
 {
     char *p = static_cast<char *>(data);
@@ -128,40 +165,19 @@ std::vector<qint64> Bench::collectArrivals(Child &child)
 
 Bench::Child Bench::startFlood(quint16 port, int count, int size)
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        std::abort();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        const sockaddr_in address = loopback(port);
+    return forkSender(port, [count, size](int fd, const sockaddr_in &address) {
         std::vector<char> payload(size_t(size), 'f');
         qint64 sent = 0;
-        for (int i = 0; i < count; ++i) {
-            if (::sendto(fd, payload.data(), payload.size(), 0,
-                    reinterpret_cast<const sockaddr *>(&address), sizeof address)
-                >= 0)
-                ++sent;
-        }
-        writeAll(fds[1], &sent, sizeof sent);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    return Child { pid, fds[0] };
+        for (int i = 0; i < count; ++i)
+            sent += sendOne(fd, address, payload.data(), payload.size());
+        return sent;
+    });
 }
 
 Bench::Child Bench::startPacedFlood(
     quint16 port, int perSecond, int durationMs, int (*sizeOf)(qint64 n))
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        std::abort();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        const sockaddr_in address = loopback(port);
+    return forkSender(port, [=](int fd, const sockaddr_in &address) {
         std::vector<char> payload(65507, 'p');
         qint64 sent = 0;
         qint64 n = 0;
@@ -169,25 +185,13 @@ Bench::Child Bench::startPacedFlood(
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         for (int slice = 0; slice < durationMs; ++slice) {
             // Spread the remainder so that the rate holds for any perSecond.
-            const qint64 due = qint64(slice + 1) * perSecond / 1000;
-            for (; n < due; ++n) {
-                if (::sendto(fd, payload.data(), size_t(sizeOf(n)), 0,
-                        reinterpret_cast<const sockaddr *>(&address), sizeof address)
-                    >= 0)
-                    ++sent;
-            }
-            deadline.tv_nsec += 1000000;
-            if (deadline.tv_nsec >= 1000000000) {
-                deadline.tv_nsec -= 1000000000;
-                ++deadline.tv_sec;
-            }
+            for (const qint64 due = qint64(slice + 1) * perSecond / 1000; n < due; ++n)
+                sent += sendOne(fd, address, payload.data(), size_t(sizeOf(n)));
+            advance(deadline, 1000000);
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
         }
-        writeAll(fds[1], &sent, sizeof sent);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    return Child { pid, fds[0] };
+        return sent;
+    });
 }
 
 qint64 Bench::waitFlood(Child &child)
@@ -226,14 +230,9 @@ void Bench::referenceSender(quint16 port, double periodMs, int count)
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     const long periodNs = long(periodMs * 1e6);
     for (int i = 0; i < count; ++i) {
-        deadline.tv_nsec += periodNs;
-        while (deadline.tv_nsec >= 1000000000) {
-            deadline.tv_nsec -= 1000000000;
-            ++deadline.tv_sec;
-        }
+        advance(deadline, periodNs);
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-        ::sendto(fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr *>(&address),
-            sizeof address);
+        sendOne(fd, address, payload, sizeof payload);
     }
     ::close(fd);
 }
@@ -242,6 +241,6 @@ void Bench::stopRecorder(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in address = loopback(port);
-    ::sendto(fd, &kStopByte, 1, 0, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    sendOne(fd, address, &kStopByte, 1);
     ::close(fd);
 }

@@ -2,8 +2,8 @@
 // A child process blasts 16-byte datagrams at port 20320 as fast as it can. In the same run,
 // rounds alternate between the real window (its sender running at 10 ms, timestamped by a peer
 // child on 20319) and a bare receive loop bound on the same port.
+#include "AbortingReporter.h"
 #include "BenchSupport.h"
-#include "FatalErrorReporter.h"
 #include "LogPane.h"
 #include "Tick.h"
 #include "frmMain.h"
@@ -28,16 +28,6 @@ constexpr quint16 kLocalPort = 20320;
 constexpr quint16 kPeerPort = 20319;
 constexpr int kSenderPeriod = 10;
 constexpr int kPayloadSize = 16;
-
-class AbortingReporter final : public FatalErrorReporter
-{
-public:
-    void report(int errorNumber, const QString &description) override
-    {
-        std::fprintf(stderr, "fatal %d: %s\n", errorNumber, qPrintable(description));
-        std::abort();
-    }
-};
 
 struct Round
 {

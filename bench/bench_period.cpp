@@ -2,8 +2,8 @@
 // The sender's period as a peer sees it: a child process timestamps every datagram that reaches
 // 127.0.0.1:20319. The real window sends at 10, 100, 500 and 1000 ms; beside it, in the same
 // run, a plain loop that sleeps to absolute deadlines and sends.
+#include "AbortingReporter.h"
 #include "BenchSupport.h"
-#include "FatalErrorReporter.h"
 #include "Tick.h"
 #include "frmMain.h"
 
@@ -20,16 +20,6 @@
 namespace {
 
 constexpr quint16 kPeerPort = 20319;
-
-class AbortingReporter final : public FatalErrorReporter
-{
-public:
-    void report(int errorNumber, const QString &description) override
-    {
-        std::fprintf(stderr, "fatal %d: %s\n", errorNumber, qPrintable(description));
-        std::abort();
-    }
-};
 
 void print(const char *who, int period, const Bench::PeriodFigures &f)
 {
