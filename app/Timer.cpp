@@ -1,7 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "Timer.h"
 
+#include <QSocketNotifier>
+
 #include <cmath>
+
+#if defined(__linux__)
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -17,6 +24,23 @@ Timer::Timer(QObject *parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Timer::onTimeout);
+#if defined(__linux__)
+    // steady_clock reads CLOCK_MONOTONIC here, so the descriptor and m_due share one clock.
+    m_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_fd >= 0) {
+        m_notifier = new QSocketNotifier(qintptr(m_fd), QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &Timer::onDescriptor);
+    }
+#endif
+}
+
+Timer::~Timer()
+{
+    delete m_notifier; // before its descriptor goes
+#if defined(__linux__)
+    if (m_fd >= 0)
+        ::close(m_fd);
+#endif
 }
 
 void Timer::setEnabled(bool enabled)
@@ -34,7 +58,7 @@ void Timer::setInterval(int milliseconds)
 void Timer::apply()
 {
     if (!m_enabled || m_interval == 0) {
-        m_timer.stop();
+        disarm();
         m_scheduled = 0;
         return;
     }
@@ -48,8 +72,55 @@ void Timer::apply()
 
 void Timer::arm()
 {
+    if (armDescriptor())
+        return;
     const std::chrono::duration<double, std::milli> remaining = m_due - Clock::now();
     m_timer.start(std::max(0, int(std::lround(remaining.count()))));
+}
+
+bool Timer::armDescriptor()
+{
+#if defined(__linux__)
+    if (m_fd < 0)
+        return false;
+    const auto since
+        = std::chrono::duration_cast<std::chrono::nanoseconds>(m_due.time_since_epoch());
+    itimerspec spec {};
+    spec.it_value.tv_sec = time_t(since.count() / 1000000000);
+    spec.it_value.tv_nsec = long(since.count() % 1000000000);
+    // A deadline of zero would disarm it; the monotonic clock is never there.
+    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+        return true;
+    // A descriptor that cannot be set is given up for good; the QTimer takes over.
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(m_fd);
+    m_fd = -1;
+#endif
+    return false;
+}
+
+void Timer::disarm()
+{
+    m_timer.stop();
+#if defined(__linux__)
+    if (m_fd >= 0) {
+        const itimerspec none {};
+        ::timerfd_settime(m_fd, 0, &none, nullptr);
+    }
+#endif
+}
+
+void Timer::onDescriptor()
+{
+#if defined(__linux__)
+    quint64 expirations = 0;
+    // Nothing to read means it was disarmed or re-armed since it became readable.
+    if (::read(m_fd, &expirations, sizeof expirations) != ssize_t(sizeof expirations))
+        return;
+#endif
+    if (m_scheduled != 0)
+        onTimeout();
 }
 
 void Timer::onTimeout()

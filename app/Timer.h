@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+class QSocketNotifier;
+
 // A periodic timer as the window uses it: an enabled flag and an interval, set in either order
 // at any time. An interval of 0 means no ticks at all (a QTimer would fire on every pass of the
 // event loop instead).
@@ -14,18 +16,23 @@
 // mean period stays the interval even at 1 ms, where Qt's millisecond timers alone drift by
 // about a tenth. After a pause longer than a whole interval the missed ticks are dropped rather
 // than sent in a burst.
+//
+// Where the system has a timer descriptor, the event loop is woken by it at the deadline to the
+// microsecond. Elsewhere, or if none can be had, a QTimer wakes it, which only counts whole
+// milliseconds, so single periods are then off by up to a millisecond either way.
 class Timer : public QObject
 {
     Q_OBJECT
 
 public:
     explicit Timer(QObject *parent = nullptr);
+    ~Timer() override;
 
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
     int interval() const { return m_interval; }
     void setInterval(int milliseconds);
-    bool isTicking() const { return m_timer.isActive(); }
+    bool isTicking() const { return m_scheduled != 0; }
 
 signals:
     void tick();
@@ -35,9 +42,15 @@ private:
 
     void apply();
     void arm();
+    void disarm();
     void onTimeout();
+    bool armDescriptor();
+    void onDescriptor();
 
     QTimer m_timer;
+    // The timer descriptor and its notifier, or -1 and null.
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
     bool m_enabled = false;
     int m_interval = 0;
     // The interval of the running schedule, 0 when stopped.
