@@ -6,6 +6,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #if __has_include(<malloc.h>)
 #include <malloc.h>
@@ -91,6 +92,30 @@ bool readAll(int fd, void *data, size_t size)
     return true;
 }
 
+// Receives one datagram and the time the system queued it, so that the recorder's own late
+// wake-ups do not count against the sender. Where the system gives no stamp, the time now.
+ssize_t receiveStamped(int fd, char *buffer, size_t size, qint64 &stampNs)
+{
+    iovec io { buffer, size };
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message {};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = ::recvmsg(fd, &message, 0);
+    stampNs = Bench::nowNs();
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp {};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            // The wall clock: only differences between stamps are used.
+            stampNs = qint64(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
+        }
+    }
+    return received;
+}
+
 } // namespace
 
 qint64 Bench::nowNs()
@@ -120,6 +145,8 @@ Bench::Child Bench::startRecorder(quint16 port, int count, int timeoutMs)
     const sockaddr_in address = loopback(port);
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
         std::abort();
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
@@ -134,11 +161,12 @@ Bench::Child Bench::startRecorder(quint16 port, int count, int timeoutMs)
             pollfd p { fd, POLLIN, 0 };
             if (::poll(&p, 1, int(left)) <= 0)
                 continue;
-            const ssize_t size = ::recv(fd, buffer, sizeof buffer, 0);
+            qint64 stamp = 0;
+            const ssize_t size = receiveStamped(fd, buffer, sizeof buffer, stamp);
             if (size == 1 && buffer[0] == kStopByte)
                 break;
             if (size >= 0)
-                arrivals.push_back(nowNs());
+                arrivals.push_back(stamp);
         }
         const qint64 n = qint64(arrivals.size());
         writeAll(fds[1], &n, sizeof n);

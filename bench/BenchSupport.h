@@ -22,7 +22,7 @@ struct Child
 };
 
 // A child that binds 127.0.0.1:port and timestamps every datagram until it has seen `count`
-// or `timeoutMs` passed. collectArrivals() returns the timestamps in ns.
+// or `timeoutMs` passed. collectArrivals() returns the times, in ns, the system queued them.
 Child startRecorder(quint16 port, int count, int timeoutMs);
 std::vector<qint64> collectArrivals(Child &child);
 // Ends a recorder early: it stops at a one-byte "!" datagram.

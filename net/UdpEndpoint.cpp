@@ -118,6 +118,9 @@ SocketResult UdpEndpoint::bind(quint16 localPort)
     m_notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
     m_notifier->setEnabled(m_notificationsEnabled);
     connect(m_notifier, &QSocketNotifier::activated, this, &UdpEndpoint::receivePending);
+    // Look the peer up now rather than in the first send, where a name lookup (a millisecond or
+    // more) would make that datagram late. A failure is left for send() to report.
+    static_cast<void>(resolveRemote());
     return std::nullopt;
 }
 

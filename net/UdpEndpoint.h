@@ -32,6 +32,7 @@ public:
 
     void setRemoteHost(const QString &host);
     void setRemotePort(qint32 port);
+    // Also looks up the remote host and port set so far.
     SocketResult bind(quint16 localPort);
     SocketResult send(QByteArrayView payload);
     // The datagram whose arrival is being notified; empty outside a notification.
