@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+#include "Timer.h"
+
+#include <QTest>
+
+#include <chrono>
+#include <thread>
+
+// Stopping, restarting and falling behind. Each check errs on the safe side of a slow machine:
+// a late tick can only make it pass, never fail.
+class tst_Timer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void stopEndsTicks_data();
+    void stopEndsTicks();
+    void newIntervalGovernsNextTick();
+    void fallingBehindSkipsMissedTicks();
+};
+
+namespace {
+
+enum class StopBy { Disabling, ZeroInterval };
+enum class StopWhen { InHandler, WhileDue };
+
+void stop(Timer &timer, StopBy by)
+{
+    if (by == StopBy::Disabling)
+        timer.setEnabled(false);
+    else
+        timer.setInterval(0);
+}
+
+} // namespace
+
+void tst_Timer::stopEndsTicks_data()
+{
+    QTest::addColumn<StopBy>("by");
+    QTest::addColumn<StopWhen>("when");
+    QTest::addColumn<bool>("restart");
+    QTest::newRow("disabled in its handler") << StopBy::Disabling << StopWhen::InHandler << false;
+    QTest::newRow("interval 0 in its handler")
+        << StopBy::ZeroInterval << StopWhen::InHandler << false;
+    // The deadline has passed but the loop has not run yet: that wake-up must not tick.
+    QTest::newRow("disabled while due") << StopBy::Disabling << StopWhen::WhileDue << false;
+    QTest::newRow("interval 0 while due") << StopBy::ZeroInterval << StopWhen::WhileDue << false;
+    QTest::newRow("restarted while due") << StopBy::Disabling << StopWhen::WhileDue << true;
+}
+
+void tst_Timer::stopEndsTicks()
+{
+    QFETCH(StopBy, by);
+    QFETCH(StopWhen, when);
+    QFETCH(bool, restart);
+    constexpr int kPeriod = 5;
+    Timer timer;
+    int ticks = 0;
+    connect(&timer, &Timer::tick, this, [&] {
+        if (++ticks == 2 && when == StopWhen::InHandler)
+            stop(timer, by);
+    });
+    timer.setInterval(kPeriod);
+    timer.setEnabled(true);
+    QTRY_VERIFY(ticks >= 2);
+    if (when == StopWhen::WhileDue) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * kPeriod));
+        stop(timer, by);
+    }
+    QVERIFY(!timer.isTicking());
+    const int stoppedAt = ticks;
+    if (restart) {
+        // A fresh countdown of a second: the stale wake-up must not count as its first tick.
+        timer.setInterval(1000);
+        timer.setEnabled(true);
+        QVERIFY(timer.isTicking());
+    }
+    QTest::qWait(10 * kPeriod);
+    QCOMPARE(ticks, stoppedAt);
+}
+
+void tst_Timer::newIntervalGovernsNextTick()
+{
+    Timer timer;
+    int ticks = 0;
+    connect(&timer, &Timer::tick, this, [&] { ++ticks; });
+    timer.setInterval(60000);
+    timer.setEnabled(true);
+    QTest::qWait(20);
+    timer.setInterval(10);
+    // Under the old interval this would take a minute.
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3, 10000);
+}
+
+void tst_Timer::fallingBehindSkipsMissedTicks()
+{
+    constexpr int kPeriod = 10;
+    Timer timer;
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    connect(&timer, &Timer::tick, this, [&] {
+        ticks.push_back(std::chrono::steady_clock::now());
+        // One handler that overruns ten periods.
+        if (ticks.size() == 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10 * kPeriod));
+    });
+    timer.setInterval(kPeriod);
+    timer.setEnabled(true);
+    QTRY_VERIFY(ticks.size() >= 5);
+    // At most one missed tick is made up at once; then the schedule resumes instead of sending
+    // the other nine in a burst.
+    const auto gap = ticks[4] - ticks[2];
+    QVERIFY2(gap >= std::chrono::milliseconds(kPeriod / 2),
+        QByteArray::number(
+            qint64(std::chrono::duration_cast<std::chrono::microseconds>(gap).count())));
+}
+
+QTEST_GUILESS_MAIN(tst_Timer)
+#include "tst_timer.moc"
