@@ -85,11 +85,11 @@ bool Timer::armDescriptor()
         return false;
     const auto since
         = std::chrono::duration_cast<std::chrono::nanoseconds>(m_due.time_since_epoch());
-    itimerspec spec {};
-    spec.it_value.tv_sec = time_t(since.count() / 1000000000);
-    spec.it_value.tv_nsec = long(since.count() % 1000000000);
+    itimerspec deadline {};
+    deadline.it_value.tv_sec = time_t(since.count() / 1000000000);
+    deadline.it_value.tv_nsec = long(since.count() % 1000000000);
     // A deadline of zero would disarm it; the monotonic clock is never there.
-    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &deadline, nullptr) == 0)
         return true;
     // A descriptor that cannot be set is given up for good; the QTimer takes over.
     delete m_notifier;

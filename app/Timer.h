@@ -14,8 +14,8 @@ class QSocketNotifier;
 //
 // Each tick is due one interval after the previous one was due, whenever it was handled, so the
 // mean period stays the interval even at 1 ms, where Qt's millisecond timers alone drift by
-// about a tenth. After a pause longer than a whole interval the missed ticks are dropped rather
-// than sent in a burst.
+// about a tenth. After a pause longer than a whole interval one missed tick goes out at once and
+// the rest are dropped rather than sent in a burst.
 //
 // Where the system has a timer descriptor, the event loop is woken by it at the deadline to the
 // microsecond. Elsewhere, or if none can be had, a QTimer wakes it, which only counts whole
