@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "BenchSupport.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cmath>
@@ -134,6 +137,13 @@ qint64 Bench::heapInUse()
     // Other C libraries have no such count; the memory figures then read 0.
     return 0;
 #endif
+}
+
+void Bench::runEventLoopFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 Bench::Child Bench::startRecorder(quint16 port, int count, int timeoutMs)

@@ -15,6 +15,10 @@ qint64 nowNs();
 // Bytes currently allocated on the heap of this process.
 qint64 heapInUse();
 
+// Runs the event loop for `milliseconds`, timed precisely: a default, coarse timer may end a
+// long run up to 5 % early.
+void runEventLoopFor(int milliseconds);
+
 struct Child
 {
     pid_t pid = -1;

@@ -8,10 +8,8 @@
 #include "frmMain.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QPushButton>
 #include <QSlider>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,17 +53,11 @@ int main(int argc, char *argv[])
             window.show();
             // Let the first paint, with its font loading, pass, as it has long before a user
             // clicks; otherwise it delays the first tick.
-            QEventLoop settle;
-            QTimer::singleShot(500, &settle, &QEventLoop::quit);
-            settle.exec();
+            Bench::runEventLoopFor(500);
             window.findChild<QSlider *>(QStringLiteral("sldPeriod"))->setValue(period);
             auto *send = window.findChild<QPushButton *>(QStringLiteral("cmdSend"));
             send->click();
-            QEventLoop loop;
-            // A coarse timer, the default, may end the run up to 5 % early.
-            QTimer::singleShot(
-                (count + 1) * period + 200, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-            loop.exec();
+            Bench::runEventLoopFor((count + 1) * period + 200);
             send->click();
             print("window", period, Bench::periodFigures(Bench::collectArrivals(recorder), period));
         }

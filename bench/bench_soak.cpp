@@ -14,7 +14,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QEventLoop>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -114,9 +113,7 @@ int main(int argc, char *argv[])
     });
     everyMinute.start(kMinuteMs);
 
-    QEventLoop loop;
-    QTimer::singleShot(durationMs + 2000, &loop, &QEventLoop::quit);
-    loop.exec();
+    Bench::runEventLoopFor(durationMs + 2000);
     window.findChild<QPushButton *>(QStringLiteral("cmdSend"))->click();
     const qint64 floodSent = Bench::waitFlood(flood);
     QCoreApplication::processEvents();
