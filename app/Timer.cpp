@@ -36,11 +36,18 @@ Timer::Timer(QObject *parent)
 
 Timer::~Timer()
 {
+    dropDescriptor();
+}
+
+void Timer::dropDescriptor()
+{
     delete m_notifier; // before its descriptor goes
+    m_notifier = nullptr;
 #if defined(__linux__)
     if (m_fd >= 0)
         ::close(m_fd);
 #endif
+    m_fd = -1;
 }
 
 void Timer::setEnabled(bool enabled)
@@ -92,10 +99,7 @@ bool Timer::armDescriptor()
     if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &deadline, nullptr) == 0)
         return true;
     // A descriptor that cannot be set is given up for good; the QTimer takes over.
-    delete m_notifier;
-    m_notifier = nullptr;
-    ::close(m_fd);
-    m_fd = -1;
+    dropDescriptor();
 #endif
     return false;
 }

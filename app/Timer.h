@@ -45,6 +45,7 @@ private:
     void disarm();
     void onTimeout();
     bool armDescriptor();
+    void dropDescriptor();
     void onDescriptor();
 
     QTimer m_timer;
