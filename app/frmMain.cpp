@@ -6,6 +6,7 @@
 #include "Common.h"
 #include "Controls.h"
 #include "FatalErrorReporter.h"
+#include "HostLookup.h"
 #include "LogPane.h"
 #include "PaneOps.h"
 #include "StatusLine.h"
@@ -54,8 +55,10 @@ template <typename Control> Control *place(Control *control, const char *name, c
 
 } // namespace
 
-frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, QWidget *parent)
+frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &settings,
+    std::unique_ptr<HostLookup> lookup, QWidget *parent)
     : QMainWindow(parent)
+    , m_settings(settings)
     , m_tick(std::move(tick))
     , m_reporter(reporter)
     , m_client(new QWidget(this))
@@ -69,6 +72,8 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, QWidget *parent)
     , tmr1(new Timer(this))
     , wskClient(new UdpEndpoint(this))
 {
+    static_cast<void>(lookup); // the endpoint takes it once it looks its peer up on its own
+
     setWindowTitle(caption(Captions::kWindow));
     setWindowIcon(appIcon());
     // No layout manager inside the client area: the controls keep their places at any size.
@@ -113,13 +118,13 @@ frmMain::~frmMain()
 
 void frmMain::Form_Load()
 {
-    wskClient->setRemoteHost(QLatin1String(kRemoteHost));
-    wskClient->setRemotePort(kRemotePort);
-    if (const SocketResult error = wskClient->bind(kLocalPort)) {
+    wskClient->setRemoteHost(m_settings.peerHost);
+    wskClient->setRemotePort(m_settings.peerPort);
+    if (const SocketResult error = wskClient->bind(m_settings.bindPort)) {
         fatal(*error);
         return;
     }
-    sldPeriod->setValue(kStartPeriod);
+    sldPeriod->setValue(m_settings.period);
 }
 
 void frmMain::closeEvent(QCloseEvent *event)

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "HostLookup.h"
+#include "Settings.h"
 #include "Tick.h"
 
 #include <QMainWindow>
+
+#include <memory>
 
 class FatalErrorReporter;
 class LogPane;
@@ -23,12 +27,12 @@ class frmMain : public QMainWindow
     Q_OBJECT
 
 public:
-    static constexpr char kRemoteHost[] = "localhost";
-    static constexpr qint32 kRemotePort = 20319;
-    static constexpr quint16 kLocalPort = 20320;
-    static constexpr int kStartPeriod = 500;
+    static constexpr quint16 kRemotePort = Settings::kDefaultRemotePort;
+    static constexpr quint16 kLocalPort = Settings::kDefaultLocalPort;
 
-    frmMain(TickSource tick, FatalErrorReporter &reporter, QWidget *parent = nullptr);
+    // A null lookup means the system's resolver.
+    frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &settings = {},
+        std::unique_ptr<HostLookup> lookup = {}, QWidget *parent = nullptr);
     ~frmMain() override;
 
     qint16 patternCounter() const { return m_patternCounter; }
@@ -50,6 +54,7 @@ private:
 
     void fatal(const SocketError &error);
 
+    const Settings m_settings;
     const TickSource m_tick;
     FatalErrorReporter &m_reporter;
     qint16 m_patternCounter = 0;

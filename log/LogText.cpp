@@ -13,6 +13,10 @@ constexpr qint64 kLargestBlockSize = 1024 * 1024;
 
 } // namespace
 
+LogText::LogText(qint64 budget)
+    : m_budget(budget)
+{ }
+
 void LogText::clear()
 {
     // Swap with empty containers so that the memory really goes back.
@@ -171,6 +175,23 @@ QByteArray LogText::mid(qint64 from, qint64 to) const
         position += count;
     }
     return result;
+}
+
+QByteArrayView LogText::chunkAt(qint64 position) const
+{
+    if (position >= end() || position < begin())
+        return {};
+    const Block &block = blockOfPosition(position);
+    const qint64 offset = position - block.firstByte;
+    return QByteArrayView(block.bytes.get() + offset, block.used - offset);
+}
+
+QByteArrayView LogText::chunkBefore(qint64 position) const
+{
+    if (position <= begin() || position > end())
+        return {};
+    const Block &block = blockOfPosition(position - 1);
+    return QByteArrayView(block.bytes.get(), position - block.firstByte);
 }
 
 qint64 LogText::memoryUsed() const

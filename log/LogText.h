@@ -10,12 +10,36 @@
 // The text of a log: bytes split into lines at '\n', kept in fixed blocks with a compact line
 // index. An append never moves what is already held, so its cost does not grow with the log.
 // A line never spans two blocks, so every line can be handed out as one contiguous view.
+//
+// Positions and line numbers count from the start of the log, discarded text included, so that
+// a position keeps naming the same character while older text is let go. Functions that take a
+// position or a line expect one that is still held.
 class LogText
 {
 public:
+    static constexpr qint64 kNoLimit = 0;
+
+    // budget: the most bytes of text and index held at once; kNoLimit for no limit.
+    explicit LogText(qint64 budget = kNoLimit);
+
     void clear();
+    // Adds text at the end. Past the budget, the oldest whole blocks are let go first.
     void append(QByteArrayView text);
 
+    qint64 budget() const { return m_budget; }
+    // The first position still held, and one past the last.
+    qint64 begin() const { return 0; }
+    qint64 end() const { return m_size; }
+    // The number of the first line still held: also how many lines were let go.
+    qint64 firstLine() const { return 0; }
+    // The bytes from position to the end of the block that holds it (empty at end()); a line
+    // never spans two blocks, so a match inside a line is always inside one such chunk.
+    QByteArrayView chunkAt(qint64 position) const;
+    // The bytes from the start of the block that holds position - 1 up to position (empty at
+    // begin()).
+    QByteArrayView chunkBefore(qint64 position) const;
+
+    // Bytes held.
     qint64 size() const { return m_size; }
     // A text of n line breaks has n + 1 lines; the last one may be empty.
     qint64 lineCount() const { return m_lineCount; }
@@ -46,6 +70,7 @@ private:
     const Block &blockOfPosition(qint64 position) const;
     qint64 lineEndInBlock(const Block &block, qint64 indexInBlock) const;
 
+    qint64 m_budget = kNoLimit;
     std::vector<Block> m_blocks;
     qint64 m_size = 0;
     qint64 m_lineCount = 1;

@@ -1,7 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "SocketError.h"
 
+#include <netdb.h>
+
 SocketError SocketError::fromErrno(int code)
 {
-    return SocketError { code, qt_error_string(code) };
+    return SocketError { code, qt_error_string(code), Kind::System };
+}
+
+SocketError SocketError::fromResolver(int code)
+{
+    return SocketError { code, QString::fromLocal8Bit(::gai_strerror(code)), Kind::Resolver };
 }

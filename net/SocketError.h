@@ -5,14 +5,22 @@
 
 #include <optional>
 
-// A failed socket call: the operating system's error number and its text, taken at the moment
-// the call failed.
+// A failed socket call or name lookup: its error number and the text that goes with it, taken
+// at the moment it failed. The kind says whose number it is, so a box never pairs one source's
+// number with another's text.
 struct SocketError
 {
+    enum class Kind {
+        System, // errno, with strerror's text
+        Resolver, // getaddrinfo's code, with gai_strerror's text
+    };
+
     int code = 0;
     QString description;
+    Kind kind = Kind::System;
 
     static SocketError fromErrno(int code);
+    static SocketError fromResolver(int code);
 };
 
 // Empty when the call succeeded.

@@ -10,7 +10,7 @@ jobs=$(nproc)
 run_suite() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja "$@"
+    cmake -S . -B "$dir" -G Ninja -DQUILLON_WERROR=ON "$@"
     cmake --build "$dir" -j "$jobs"
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }

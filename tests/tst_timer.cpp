@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "Tick.h"
 #include "Timer.h"
 
 #include <QTest>
@@ -17,6 +18,7 @@ private slots:
     void stopEndsTicks();
     void newIntervalGovernsNextTick();
     void fallingBehindSkipsMissedTicks();
+    void uptimeAdvances();
 };
 
 namespace {
@@ -112,6 +114,15 @@ void tst_Timer::fallingBehindSkipsMissedTicks()
     QVERIFY2(gap >= std::chrono::milliseconds(kPeriod / 2),
         QByteArray::number(
             qint64(std::chrono::duration_cast<std::chrono::microseconds>(gap).count())));
+}
+
+void tst_Timer::uptimeAdvances()
+{
+    // The system's uptime counts in milliseconds: a 50 ms wait shows up as about 50.
+    const quint32 before = systemUptimeMilliseconds();
+    QTest::qSleep(50);
+    const quint32 elapsed = systemUptimeMilliseconds() - before;
+    QVERIFY2(elapsed >= 49 && elapsed < 5000, QByteArray::number(elapsed));
 }
 
 QTEST_GUILESS_MAIN(tst_Timer)

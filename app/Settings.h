@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+
+// What one run of the tool is set to. Every member starts at the tool's fixed value, so a run
+// without options is exactly the tool as it always was; only the command line changes them.
+struct Settings
+{
+    static constexpr quint16 kDefaultLocalPort = 20320;
+    static constexpr quint16 kDefaultRemotePort = 20319;
+    static constexpr char kDefaultRemoteHost[] = "localhost";
+    static constexpr int kDefaultPeriod = 500;
+    // Per pane, text and index together: about ten million status lines.
+    static constexpr qint64 kDefaultPaneBudget = qint64(256) * 1024 * 1024;
+
+    // Any: every local address, IPv4 and IPv6 alike.
+    QHostAddress bindAddress = QHostAddress(QHostAddress::Any);
+    quint16 bindPort = kDefaultLocalPort;
+    QString peerHost = QString::fromLatin1(kDefaultRemoteHost);
+    quint16 peerPort = kDefaultRemotePort;
+    int period = kDefaultPeriod;
+    // Start sending at once, as a click on the send button would.
+    bool sendAtStart = false;
+    bool dumpAtStart = false;
+    // Empty: no file. Every line logged to a pane is also appended there.
+    QString statusLogFile;
+    QString dumpLogFile;
+    // Bytes per pane; 0 means no limit.
+    qint64 paneBudget = kDefaultPaneBudget;
+
+    // True when both endpoints are the tool's fixed ones.
+    bool endpointsAreDefault() const
+    {
+        return bindAddress == QHostAddress(QHostAddress::Any) && bindPort == kDefaultLocalPort
+            && peerHost == QLatin1String(kDefaultRemoteHost) && peerPort == kDefaultRemotePort;
+    }
+};
