@@ -25,11 +25,18 @@ dpkg -x "$deb" "$scratch/root"
 for file in usr/bin/quillon usr/share/applications/$id.desktop \
     usr/share/icons/hicolor/scalable/apps/$id.svg usr/share/metainfo/$id.metainfo.xml \
     usr/share/doc/quillon/copyright usr/share/doc/quillon/changelog.gz \
-    usr/share/man/man1/quillon.1.gz; do
+    usr/share/man/man1/quillon.1.gz usr/share/bash-completion/completions/quillon; do
     [ -s "$scratch/root/$file" ] || { echo "missing from the package: $file"; exit 1; }
 done
 [ -x "$scratch/root/usr/bin/quillon" ] || { echo "usr/bin/quillon is not executable"; exit 1; }
 # The entry must start what the package installs, and name the icon it installs.
 grep -qx "Exec=quillon" "$scratch/root/usr/share/applications/$id.desktop"
 grep -qx "Icon=$id" "$scratch/root/usr/share/applications/$id.desktop"
+# bash-completion loads the file named after the command and expects it to complete that command.
+completion=$scratch/root/usr/share/bash-completion/completions/quillon
+bash -n "$completion"
+grep -q "complete -F _quillon quillon" "$completion"
+# The packaged binary answers --version without a display, with the package's own version.
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$scratch/root/usr/bin/quillon" --version)
+[ "$version" = "quillon $(dpkg-deb -f "$deb" Version)" ] || { echo "--version says: $version"; exit 1; }
 echo "package checks passed: $(basename "$deb")"
