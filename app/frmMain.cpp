@@ -8,7 +8,6 @@
 #include "FatalErrorReporter.h"
 #include "HostLookup.h"
 #include "LogPane.h"
-#include "PaneOps.h"
 #include "StatusLine.h"
 #include "TestPattern.h"
 #include "Timer.h"
@@ -195,6 +194,18 @@ void frmMain::wskClient_DataArrival(qint32 bytesTotal)
 void frmMain::wskClient_SendProgress(qint32, qint32) { }
 
 void frmMain::wskClient_SendComplete() { }
+
+void frmMain::AppendToPane(LogPane &pane, QByteArrayView text)
+{
+    // The pane decides whether it shows the new line: it follows its end unless the user
+    // reads or selects elsewhere.
+    pane.append(text);
+}
+
+void frmMain::ClearPane(LogPane &pane)
+{
+    pane.clear();
+}
 
 void frmMain::fatal(const SocketError &error)
 {

@@ -53,6 +53,8 @@ private:
     void wskClient_SendComplete();
 
     void fatal(const SocketError &error);
+    void AppendToPane(LogPane &pane, QByteArrayView text);
+    void ClearPane(LogPane &pane);
 
     const Settings m_settings;
     const TickSource m_tick;

@@ -3,7 +3,6 @@
 // window does, and prints memory per line, time per append and the time to copy everything.
 #include "BenchSupport.h"
 #include "LogPane.h"
-#include "PaneOps.h"
 #include "StatusLine.h"
 
 #include <QApplication>
@@ -63,7 +62,7 @@ int main(int argc, char *argv[])
         {
             LogPane pane;
             ours = measure(
-                pane, lines, [&](const QByteArray &line) { AppendToPane(pane, line); },
+                pane, lines, [&](const QByteArray &line) { pane.append(line); },
                 [&] {
                     pane.selectAll();
                     pane.copy();

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cmath>
 
 namespace {
 
@@ -33,10 +35,16 @@ bool isWordChar(char c)
         || c == '-';
 }
 
+int clampToInt(qint64 value)
+{
+    return int(std::clamp<qint64>(value, INT_MIN / 2, INT_MAX / 2));
+}
+
 } // namespace
 
-LogPane::LogPane(QWidget *parent)
+LogPane::LogPane(QWidget *parent, qint64 budget)
     : QAbstractScrollArea(parent)
+    , m_text(budget)
     , m_contextMenu(new QMenu(this))
 {
     installLogPaneAccessibility();
@@ -57,24 +65,38 @@ LogPane::LogPane(QWidget *parent)
     QAction *selectAllAction = m_contextMenu->addAction(QString::fromUtf8(kSelectAllCaption));
     connect(selectAllAction, &QAction::triggered, this, &LogPane::selectAll);
     connect(m_contextMenu, &QMenu::aboutToShow, this,
-        [this, copyAction] { copyAction->setEnabled(selectionEnd() > selectionStart()); });
+        [this, copyAction] { copyAction->setEnabled(hasSelection()); });
 
     updateMetrics();
 }
 
-void LogPane::setText(QByteArrayView text)
+void LogPane::clear()
 {
     m_text.clear();
-    m_text.append(text);
-    m_anchor = m_caret = 0;
-    m_scrollToCaret = true;
+    m_anchor = m_caret = m_text.end();
+    m_topRow = firstRow();
+    m_following = true;
+    updateScrollBars();
     emit selectionChanged();
     scheduleRefresh();
 }
 
 void LogPane::append(QByteArrayView text)
 {
+    const qint64 begin = m_text.begin();
     m_text.append(text);
+    if (m_text.begin() != begin) {
+        // What pointed into the text let go now points at the new first line.
+        const qint64 held = m_text.begin();
+        if (m_anchor < held || m_caret < held) {
+            m_anchor = std::max(m_anchor, held);
+            m_caret = std::max(m_caret, held);
+            emit selectionChanged();
+        }
+        m_topRow = std::max(m_topRow, firstRow());
+    }
+    if (m_following)
+        m_anchor = m_caret = m_text.end();
     scheduleRefresh();
 }
 
@@ -85,29 +107,35 @@ void LogPane::setSelectionStart(qint64 position)
 
 void LogPane::select(qint64 anchor, qint64 caret)
 {
-    m_anchor = std::clamp<qint64>(anchor, 0, m_text.size());
+    m_anchor = std::clamp(anchor, m_text.begin(), m_text.end());
     moveCaret(caret, true);
 }
 
 void LogPane::selectAll()
 {
-    select(0, m_text.size());
+    select(m_text.begin(), m_text.end());
 }
 
-void LogPane::copy() const
+void LogPane::copy()
 {
-    if (selectionEnd() > selectionStart())
+    if (hasSelection())
         QGuiApplication::clipboard()->setText(QString::fromLatin1(selectedText()));
 }
 
 void LogPane::moveCaret(qint64 position, bool keepAnchor)
 {
-    m_caret = std::clamp<qint64>(position, 0, m_text.size());
+    m_caret = std::clamp(position, m_text.begin(), m_text.end());
     if (!keepAnchor)
         m_anchor = m_caret;
-    m_scrollToCaret = true;
+    ensureVisible(m_caret);
+    updateFollowing();
     emit selectionChanged();
-    scheduleRefresh();
+    viewport()->update();
+}
+
+void LogPane::updateFollowing()
+{
+    m_following = !hasSelection() && m_caret == m_text.end() && m_topRow >= lastTopRow();
 }
 
 void LogPane::scheduleRefresh()
@@ -118,11 +146,9 @@ void LogPane::scheduleRefresh()
 
 void LogPane::refresh()
 {
+    if (m_following)
+        m_topRow = lastTopRow();
     updateScrollBars();
-    if (m_scrollToCaret) {
-        m_scrollToCaret = false;
-        ensureVisible(m_caret);
-    }
     viewport()->update();
     if (QAccessible::isActive()) {
         QAccessibleEvent event(this, QAccessible::TextUpdated);
@@ -132,12 +158,12 @@ void LogPane::refresh()
 
 void LogPane::updateMetrics()
 {
-    const QFontMetrics metrics(font());
-    m_lineHeight = std::max(1, metrics.lineSpacing());
-    m_charWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    const QFontMetricsF metrics(font());
+    m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
+    m_charWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
     m_ascent = metrics.ascent();
     verticalScrollBar()->setSingleStep(1);
-    horizontalScrollBar()->setSingleStep(m_charWidth);
+    horizontalScrollBar()->setSingleStep(int(std::ceil(m_charWidth)));
     updateScrollBars();
 }
 
@@ -146,60 +172,99 @@ int LogPane::visibleRows() const
     return std::max(1, viewport()->height() / m_lineHeight);
 }
 
+qint64 LogPane::firstRow() const
+{
+    return m_text.firstLine() > 0 ? m_text.firstLine() - 1 : 0;
+}
+
+qint64 LogPane::lastTopRow() const
+{
+    return std::max(firstRow(), m_text.firstLine() + m_text.lineCount() - visibleRows());
+}
+
+qreal LogPane::columnX(qint64 column) const
+{
+    return kMargin + qreal(column) * m_charWidth - horizontalScrollBar()->value();
+}
+
 void LogPane::updateScrollBars()
 {
-    // One scroll step is one line, so the range stays small enough for an int.
-    const qint64 lines = m_text.lineCount();
-    const int rows = visibleRows();
-    QScrollBar *vertical = verticalScrollBar();
-    vertical->setPageStep(rows);
-    vertical->setRange(0, int(std::min<qint64>(std::max<qint64>(0, lines - rows), INT_MAX)));
+    const qint64 first = firstRow();
+    const qint64 range = lastTopRow() - first;
+    m_rowsPerStep = range > INT_MAX ? (range + INT_MAX - 1) / INT_MAX : 1;
+    m_topRow = std::clamp(m_topRow, first, lastTopRow());
 
-    const qint64 width = m_text.longestLine() * m_charWidth + 2 * kMargin;
+    m_movingScrollBars = true;
+    QScrollBar *vertical = verticalScrollBar();
+    vertical->setRange(0, int(range / m_rowsPerStep));
+    vertical->setPageStep(int(std::max<qint64>(1, visibleRows() / m_rowsPerStep)));
+    vertical->setValue(int((m_topRow - first) / m_rowsPerStep));
+
+    const qint64 width = qint64(std::ceil(qreal(m_text.longestLine()) * m_charWidth)) + 2 * kMargin;
     QScrollBar *horizontal = horizontalScrollBar();
     horizontal->setPageStep(viewport()->width());
-    horizontal->setRange(
-        0, int(std::min<qint64>(std::max<qint64>(0, width - viewport()->width()), INT_MAX)));
+    horizontal->setRange(0, clampToInt(std::max<qint64>(0, width - viewport()->width())));
+    m_movingScrollBars = false;
+}
+
+void LogPane::scrollContentsBy(int, int dy)
+{
+    if (dy != 0 && !m_movingScrollBars)
+        userScrolled();
+    viewport()->update();
+}
+
+void LogPane::userScrolled()
+{
+    const QScrollBar *vertical = verticalScrollBar();
+    m_topRow = vertical->value() == vertical->maximum()
+        ? lastTopRow()
+        : firstRow() + qint64(vertical->value()) * m_rowsPerStep;
+    // Scrolling to the end with nothing selected is how a reader asks to follow again.
+    if (m_topRow >= lastTopRow() && !hasSelection() && m_caret != m_text.end()) {
+        m_anchor = m_caret = m_text.end();
+        emit selectionChanged();
+    }
+    updateFollowing();
 }
 
 void LogPane::ensureVisible(qint64 position)
 {
-    updateScrollBars();
     const qint64 line = m_text.lineOf(position);
-    QScrollBar *vertical = verticalScrollBar();
-    if (line < vertical->value())
-        vertical->setValue(int(line));
-    else if (line >= vertical->value() + visibleRows())
-        vertical->setValue(int(std::min<qint64>(line - visibleRows() + 1, INT_MAX)));
+    const int rows = visibleRows();
+    if (line < m_topRow) {
+        // At the first line held, also show the row that says what was let go above it.
+        m_topRow = line == m_text.firstLine() ? firstRow() : line;
+    } else if (line >= m_topRow + rows) {
+        m_topRow = line - rows + 1;
+    }
+    m_topRow = std::clamp(m_topRow, firstRow(), lastTopRow());
+    updateScrollBars();
 
-    const qint64 column = position - m_text.lineStart(line);
-    const qint64 x = column * m_charWidth;
+    const qreal x = qreal(position - m_text.lineStart(line)) * m_charWidth;
     QScrollBar *horizontal = horizontalScrollBar();
     if (x < horizontal->value())
-        horizontal->setValue(int(x));
+        horizontal->setValue(int(std::floor(x)));
     else if (x + m_charWidth + 2 * kMargin > horizontal->value() + viewport()->width())
-        horizontal->setValue(int(x + m_charWidth + 2 * kMargin - viewport()->width()));
+        horizontal->setValue(int(std::ceil(x + m_charWidth + 2 * kMargin)) - viewport()->width());
 }
 
 qint64 LogPane::positionAt(QPoint point) const
 {
+    const qint64 row = m_topRow + (point.y() >= 0 ? point.y() / m_lineHeight : -1);
     const qint64 line
-        = std::clamp<qint64>(verticalScrollBar()->value() + std::max(0, point.y()) / m_lineHeight,
-            0, m_text.lineCount() - 1);
-    const qint64 x = qint64(point.x()) + horizontalScrollBar()->value() - kMargin;
-    const qint64 column
-        = std::clamp<qint64>((x + m_charWidth / 2) / m_charWidth, 0, m_text.line(line).size());
-    return m_text.lineStart(line) + column;
+        = std::clamp(row, m_text.firstLine(), m_text.firstLine() + m_text.lineCount() - 1);
+    const qreal x = point.x() + horizontalScrollBar()->value() - kMargin;
+    const auto column = qint64(std::floor(x / m_charWidth + 0.5));
+    return m_text.lineStart(line) + std::clamp<qint64>(column, 0, m_text.line(line).size());
 }
 
 QRect LogPane::characterRect(qint64 position) const
 {
     const qint64 line = m_text.lineOf(position);
-    const qint64 column = position - m_text.lineStart(line);
-    const qint64 x = kMargin + column * m_charWidth - horizontalScrollBar()->value();
-    const qint64 y = (line - verticalScrollBar()->value()) * m_lineHeight;
-    return QRect(int(std::clamp<qint64>(x, INT_MIN / 2, INT_MAX / 2)),
-        int(std::clamp<qint64>(y, INT_MIN / 2, INT_MAX / 2)), m_charWidth, m_lineHeight);
+    const qint64 x = qint64(std::floor(columnX(position - m_text.lineStart(line))));
+    const qint64 y = (line - m_topRow) * m_lineHeight;
+    return QRect(clampToInt(x), clampToInt(y), int(std::ceil(m_charWidth)), m_lineHeight);
 }
 
 void LogPane::paintEvent(QPaintEvent *)
@@ -207,14 +272,13 @@ void LogPane::paintEvent(QPaintEvent *)
     QPainter painter(viewport());
     painter.setFont(font());
     const QPalette &pal = palette();
-    const qint64 first = verticalScrollBar()->value();
-    const qint64 last = std::min(m_text.lineCount(), first + visibleRows() + 1);
-    const int xOffset = kMargin - horizontalScrollBar()->value();
+    const qint64 firstLine = m_text.firstLine();
+    const qint64 last = std::min(firstLine + m_text.lineCount(), m_topRow + visibleRows() + 1);
     const qint64 selStart = selectionStart();
     const qint64 selEnd = selectionEnd();
 
-    for (qint64 line = first; line < last; ++line) {
-        const int y = int(line - first) * m_lineHeight;
+    for (qint64 line = std::max(m_topRow, firstLine); line < last; ++line) {
+        const int y = int(line - m_topRow) * m_lineHeight;
         const qint64 start = m_text.lineStart(line);
         const QByteArrayView bytes = m_text.line(line);
         const qint64 from = std::clamp(selStart - start, qint64(0), qint64(bytes.size()));
@@ -223,19 +287,19 @@ void LogPane::paintEvent(QPaintEvent *)
         const bool breakSelected
             = selStart <= start + bytes.size() && selEnd > start + bytes.size();
         if (to > from || breakSelected) {
-            const qint64 width = (to - from) + (breakSelected ? 1 : 0);
-            painter.fillRect(
-                QRect(xOffset + int(from * m_charWidth), y, int(width * m_charWidth), m_lineHeight),
+            const qint64 cells = (to - from) + (breakSelected ? 1 : 0);
+            painter.fillRect(QRectF(columnX(from), y, qreal(cells) * m_charWidth, m_lineHeight),
                 pal.highlight());
         }
         if (bytes.isEmpty())
             continue;
-        // Drawn in three runs so that selected characters are not painted twice.
+        // Every run starts on the grid that hit-testing uses, so the glyphs, the selection
+        // and the caret stay in the same cells however far the line goes.
         const auto drawRun = [&](qint64 runFrom, qint64 runTo, const QColor &color) {
             if (runTo <= runFrom)
                 return;
             painter.setPen(color);
-            painter.drawText(xOffset + int(runFrom * m_charWidth), y + m_ascent,
+            painter.drawText(QPointF(columnX(runFrom), y + m_ascent),
                 QString::fromLatin1(bytes.sliced(runFrom, runTo - runFrom)));
         };
         drawRun(0, from, pal.text().color());
@@ -252,6 +316,8 @@ void LogPane::paintEvent(QPaintEvent *)
 void LogPane::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    if (m_following)
+        m_topRow = lastTopRow();
     updateScrollBars();
 }
 
@@ -269,17 +335,16 @@ void LogPane::keyPressEvent(QKeyEvent *event)
     } else if (event == QKeySequence::Copy) {
         copy();
     } else if (event == QKeySequence::MoveToStartOfDocument) {
-        moveCaret(0, false);
+        moveCaret(m_text.begin(), false);
     } else if (event == QKeySequence::MoveToEndOfDocument) {
-        moveCaret(m_text.size(), false);
+        moveCaret(m_text.end(), false);
     } else if (event == QKeySequence::SelectStartOfDocument) {
-        moveCaret(0, true);
+        moveCaret(m_text.begin(), true);
     } else if (event == QKeySequence::SelectEndOfDocument) {
-        moveCaret(m_text.size(), true);
+        moveCaret(m_text.end(), true);
     } else if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown
         || event->key() == Qt::Key_Up || event->key() == Qt::Key_Down
         || event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
-        // Scrolling only: the pane is read-only, so there is nowhere for a caret to type.
         QAbstractScrollArea::keyPressEvent(event);
     } else {
         event->ignore();

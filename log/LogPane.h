@@ -10,32 +10,45 @@ class QMenu;
 
 // A read-only text pane made for logs: it holds its text as compact bytes, paints only the
 // visible lines and repaints at most once a frame, however fast lines arrive.
+//
+// While nobody reads it, it follows its end: each repaint shows the newest line. Once the user
+// moves the view or the caret away from the end, or selects something, it holds: lines are
+// still added, but neither the view nor the selection moves until the user comes back to the
+// last line with nothing selected.
 class LogPane : public QAbstractScrollArea
 {
     Q_OBJECT
 
 public:
-    explicit LogPane(QWidget *parent = nullptr);
+    explicit LogPane(QWidget *parent = nullptr, qint64 budget = LogText::kNoLimit);
 
-    // The pane holds exactly this text; the caret goes to its start.
-    void setText(QByteArrayView text);
-    // Adds text at the end; the selection stays where it was.
+    // Empties the pane, which then follows its end again.
+    void clear();
+    // Adds text at the end; the selection and a held view stay where they were.
     void append(QByteArrayView text);
+
+    // These act for the user, as a click or a key would: the caret is brought into view and
+    // the pane follows or holds according to where that leaves it.
     // Collapses the selection at the position, clamped to the text.
     void setSelectionStart(qint64 position);
     void select(qint64 anchor, qint64 caret);
     void selectAll();
-    void copy() const;
+    void copy();
 
+    bool isFollowing() const { return m_following; }
+    // The line shown in the top row.
+    qint64 topLine() const { return m_topRow; }
     const LogText &content() const { return m_text; }
-    QByteArray text() const { return m_text.mid(0, m_text.size()); }
+    QByteArray text() const { return m_text.mid(m_text.begin(), m_text.end()); }
     QByteArray selectedText() const { return m_text.mid(selectionStart(), selectionEnd()); }
     qint64 selectionStart() const { return std::min(m_anchor, m_caret); }
     qint64 selectionEnd() const { return std::max(m_anchor, m_caret); }
+    bool hasSelection() const { return m_anchor != m_caret; }
     qint64 caret() const { return m_caret; }
     int lineHeight() const { return m_lineHeight; }
-    int charWidth() const { return m_charWidth; }
-    // Text position under a point of the viewport.
+    qreal charWidth() const { return m_charWidth; }
+    // Text position under a point of the viewport; points above or below it give lines above
+    // or below the view.
     qint64 positionAt(QPoint point) const;
     QRect characterRect(qint64 position) const;
     void ensureVisible(qint64 position);
@@ -47,6 +60,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -61,18 +75,31 @@ private:
     void refresh();
     void updateMetrics();
     void updateScrollBars();
+    void userScrolled();
+    void updateFollowing();
     void moveCaret(qint64 position, bool keepAnchor);
     void selectWordAt(qint64 position);
     int visibleRows() const;
+    // Rows count lines by number; the row just above the first line held, when lines were let
+    // go, says so.
+    qint64 firstRow() const;
+    qint64 lastTopRow() const;
+    qreal columnX(qint64 column) const;
 
     LogText m_text;
     qint64 m_anchor = 0;
     qint64 m_caret = 0;
-    bool m_scrollToCaret = false;
+    qint64 m_topRow = 0;
+    // Changed by the user's actions only, never by an append.
+    bool m_following = true;
+    // Set while the pane itself moves its scroll bars, so that only the user's moves count.
+    bool m_movingScrollBars = false;
+    // Rows per step of the vertical scroll bar, more than one once the rows outgrow an int.
+    qint64 m_rowsPerStep = 1;
     bool m_dragging = false;
     int m_lineHeight = 1;
-    int m_charWidth = 1;
-    int m_ascent = 0;
+    qreal m_charWidth = 1;
+    qreal m_ascent = 0;
     // Appends only mark the pane dirty; this timer turns a burst of them into one repaint.
     QTimer m_refreshTimer;
     QMenu *const m_contextMenu;

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Drives a log pane with an arbitrary sequence of operations and holds it against a plain
-// string: its text, its selection and what it copies must always agree with the model.
+// string: its text, its selection, whether it follows its end and what it copies must always
+// agree with the model.
 #include "LogPane.h"
-#include "PaneOps.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 
 #include <algorithm>
 #include <cstdint>
@@ -44,15 +45,27 @@ private:
     size_t m_offset = 0;
 };
 
+LogPane *pane = nullptr;
+
 struct Model
 {
     QByteArray text;
     qint64 anchor = 0;
     qint64 caret = 0;
+    bool following = true;
     QString clipboard;
 
     qint64 clamp(qint64 position) const { return std::clamp<qint64>(position, 0, text.size()); }
+    // After a user action: the caret is in view, so the pane follows exactly when nothing is
+    // selected and the caret is at the end.
+    void userActed() { following = anchor == caret && caret == text.size(); }
 };
+
+void pressKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    QKeyEvent event(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(pane, &event);
+}
 
 // The panes hold ASCII: printable characters and CR LF line ends.
 QByteArray lineFrom(Input &input)
@@ -64,8 +77,6 @@ QByteArray lineFrom(Input &input)
         line += "\r\n";
     return line;
 }
-
-LogPane *pane = nullptr;
 
 } // namespace
 
@@ -83,39 +94,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Input input(data, size);
     Model model;
-    ClearPane(*pane);
+    pane->clear();
     QGuiApplication::clipboard()->clear();
     while (!input.atEnd()) {
-        switch (input.byte() % 7) {
-        case 0: { // the pane's own append: the selection stays where it was
+        switch (input.byte() % 8) {
+        case 0: { // lines arrive: the caret stays unless the pane follows its end
             const QByteArray line = lineFrom(input);
             pane->append(line);
             model.text += line;
+            if (model.following)
+                model.anchor = model.caret = model.text.size();
             break;
         }
-        case 1: { // the window's append: at the end, then the caret follows
-            const QByteArray line = lineFrom(input);
-            AppendToPane(*pane, line);
-            model.text += line;
-            model.anchor = model.caret = model.clamp(std::numeric_limits<qint32>::max());
+        case 1: { // Ctrl+Home, Ctrl+End, with or without Shift
+            const uint8_t choice = input.byte();
+            const bool toEnd = choice & 1;
+            const bool shift = choice & 2;
+            pressKey(toEnd ? Qt::Key_End : Qt::Key_Home,
+                Qt::ControlModifier | (shift ? Qt::ShiftModifier : Qt::NoModifier));
+            model.caret = toEnd ? model.text.size() : 0;
+            if (!shift)
+                model.anchor = model.caret;
+            model.userActed();
             break;
         }
         case 2:
-            ClearPane(*pane);
-            model = { {}, 0, 0, model.clipboard };
+            pane->clear();
+            model = { {}, 0, 0, true, model.clipboard };
             break;
         case 3: {
-            const qint32 position = input.int32();
+            const qint64 position = input.int32();
             pane->setSelectionStart(position);
             model.anchor = model.caret = model.clamp(position);
+            model.userActed();
             break;
         }
         case 4: {
-            const qint32 anchor = input.int32();
-            const qint32 caret = input.int32();
+            const qint64 anchor = input.int32();
+            const qint64 caret = input.int32();
             pane->select(anchor, caret);
             model.anchor = model.clamp(anchor);
             model.caret = model.clamp(caret);
+            model.userActed();
             break;
         }
         case 5: {
@@ -130,10 +150,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 6: // paint whatever is in view now
             pane->grab();
             break;
+        case 7:
+            pressKey(Qt::Key_A, Qt::ControlModifier);
+            model.anchor = 0;
+            model.caret = model.text.size();
+            model.userActed();
+            break;
         }
         check(pane->text() == model.text);
         check(pane->selectionStart() == std::min(model.anchor, model.caret));
         check(pane->selectionEnd() == std::max(model.anchor, model.caret));
+        check(pane->isFollowing() == model.following);
     }
     return 0;
 }
