@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+#include "LinkStatistics.h"
+
+#include <QLocale>
+
+#include <cmath>
+
+namespace {
+
+constexpr char kPeriod[] = "周期 %1 ms";
+constexpr char kPeriodNotSending[] = "周期 0 ms（送信しません）";
+constexpr char kSent[] = "送信 %1 (%2 B) 破棄 %3";
+constexpr char kReceived[] = "受信 %1 (%2 B) %3 個/s %4 B/s";
+constexpr char kPattern[] = "順序通り %1 欠落 %2 順序違い %3 重複 %4";
+constexpr char kSeparator[] = " | ";
+
+} // namespace
+
+void LinkStatistics::sent(qint64 bytes)
+{
+    ++m_sentDatagrams;
+    m_sentBytes += bytes;
+    ++m_changes;
+}
+
+void LinkStatistics::dropped()
+{
+    ++m_droppedSends;
+    ++m_changes;
+}
+
+void LinkStatistics::received(QByteArrayView datagram, quint32 tickMs)
+{
+    ++m_receivedDatagrams;
+    m_receivedBytes += datagram.size();
+    const quint32 index = tickMs >> kSliceShift;
+    Slice &slice = m_slices[index % kRingSlices];
+    if (slice.index != index)
+        slice = { index, 0, 0 };
+    ++slice.datagrams;
+    slice.bytes += datagram.size();
+    m_newestSlice = index;
+    m_receivedAny = true;
+    m_pattern.observe(datagram, tickMs);
+    ++m_changes;
+}
+
+void LinkStatistics::reset()
+{
+    // The revision only moves on, so a bar painted before the reset is painted again.
+    const quint64 changes = m_changes;
+    *this = LinkStatistics();
+    m_changes = changes + 1;
+}
+
+LinkStatistics::Rate LinkStatistics::receiveRate(quint32 nowTickMs) const
+{
+    const quint32 now = nowTickMs >> kSliceShift;
+    qint64 datagrams = 0;
+    qint64 bytes = 0;
+    for (quint32 back = 1; back <= kRateSlices; ++back) {
+        const quint32 index = (now - back) & kSliceIndexMask;
+        const Slice &slice = m_slices[index % kRingSlices];
+        if (slice.index == index) {
+            datagrams += slice.datagrams;
+            bytes += slice.bytes;
+        }
+    }
+    return { double(datagrams) / kRateSeconds, double(bytes) / kRateSeconds };
+}
+
+LinkStatistics::Revision LinkStatistics::revision(quint32 nowTickMs) const
+{
+    // The rate changes as slices pass only while the newest datagram is still in its window.
+    const quint32 now = nowTickMs >> kSliceShift;
+    const bool rateMoving
+        = m_receivedAny && ((now - m_newestSlice) & kSliceIndexMask) <= quint32(kRateSlices);
+    return { m_changes, rateMoving ? now : kRateIdle };
+}
+
+QString LinkStatistics::summary(int periodMs, quint32 nowTickMs) const
+{
+    const QLocale numbers(QLocale::English, QLocale::UnitedStates); // 1,234
+    auto count = [&numbers](qint64 n) { return numbers.toString(n); };
+    const Rate rate = receiveRate(nowTickMs);
+    const PatternCheck::Counts &pattern = m_pattern.counts();
+
+    const QString period = periodMs == 0 ? QString::fromUtf8(kPeriodNotSending)
+                                         : QString::fromUtf8(kPeriod).arg(periodMs);
+    const QString sent = QString::fromUtf8(kSent).arg(
+        count(m_sentDatagrams), count(m_sentBytes), count(m_droppedSends));
+    const QString received = QString::fromUtf8(kReceived).arg(count(m_receivedDatagrams),
+        count(m_receivedBytes), numbers.toString(rate.datagramsPerSecond, 'f', 1),
+        count(std::llround(rate.bytesPerSecond)));
+    const QString checked = QString::fromUtf8(kPattern).arg(count(pattern.inOrder),
+        count(pattern.lost), count(pattern.outOfOrder), count(pattern.duplicates));
+    const QString separator = QString::fromUtf8(kSeparator);
+    return period + separator + sent + separator + received + separator + checked;
+}

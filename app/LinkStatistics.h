@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "PatternCheck.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+
+// The figures behind the status bar: datagrams and bytes sent, sends dropped for a full send
+// buffer, datagrams and bytes received, the receive rate over the last second, and the pattern
+// check. The receiver feeds it every datagram of a flood, so each call is a few additions; the
+// text is built only when the bar is repainted.
+class LinkStatistics
+{
+public:
+    struct Rate
+    {
+        double datagramsPerSecond = 0;
+        double bytesPerSecond = 0;
+    };
+
+    // Equal revisions mean summary() reads the same for the same period: the bar need not be
+    // repainted. The rate moves with time alone, so the revision depends on the tick too.
+    struct Revision
+    {
+        quint64 changes = 0;
+        quint32 rateSlice = 0;
+        friend bool operator==(const Revision &, const Revision &) = default;
+    };
+
+    void sent(qint64 bytes);
+    void dropped();
+    void received(QByteArrayView datagram, quint32 tickMs);
+    void reset();
+
+    qint64 sentDatagrams() const { return m_sentDatagrams; }
+    qint64 sentBytes() const { return m_sentBytes; }
+    qint64 droppedSends() const { return m_droppedSends; }
+    qint64 receivedDatagrams() const { return m_receivedDatagrams; }
+    qint64 receivedBytes() const { return m_receivedBytes; }
+    const PatternCheck::Counts &pattern() const { return m_pattern.counts(); }
+    // Over the last whole second of slices before the tick's own slice.
+    Rate receiveRate(quint32 nowTickMs) const;
+    Revision revision(quint32 nowTickMs) const;
+
+    // One line with every figure, in the window's language, to show or to paste into a report.
+    QString summary(int periodMs, quint32 nowTickMs) const;
+
+private:
+    // The rate is counted in slices of 128 ms: 2^32 ms is a whole number of them, so the ring
+    // keeps in step across the tick's wrap. Eight slices make the "second" 1,024 ms.
+    static constexpr int kSliceShift = 7;
+    static constexpr quint32 kSliceIndexMask = (quint32(1) << (32 - kSliceShift)) - 1;
+    static constexpr int kRateSlices = 8;
+    static constexpr int kRingSlices = 16; // room for the slice being filled, a power of two
+    static constexpr double kRateSeconds = double(kRateSlices << kSliceShift) / 1000;
+    static constexpr quint32 kRateIdle = ~quint32(0); // never a slice index
+
+    struct Slice
+    {
+        quint32 index = 0;
+        qint64 datagrams = 0;
+        qint64 bytes = 0;
+    };
+
+    qint64 m_sentDatagrams = 0;
+    qint64 m_sentBytes = 0;
+    qint64 m_droppedSends = 0;
+    qint64 m_receivedDatagrams = 0;
+    qint64 m_receivedBytes = 0;
+    PatternCheck m_pattern;
+    std::array<Slice, kRingSlices> m_slices {};
+    quint32 m_newestSlice = 0;
+    bool m_receivedAny = false;
+    quint64 m_changes = 0;
+};
