@@ -15,5 +15,11 @@ inline constexpr char kDumpPaneName[] = "ダンプ";
 inline constexpr char kStatusPaneName[] = "ステータス";
 // %1 is the error number, %2 its description.
 inline constexpr char kFatalError[] = "実行時エラー '%1':\n\n%2";
+// The peer's failure, in place of its description: %1 is the host, %2 the description. The
+// number beside it is getaddrinfo's, or else the system's.
+inline constexpr char kPeerLookupFailed[]
+    = "ホスト \"%1\" の名前解決に失敗しました（getaddrinfo のエラー番号）: %2";
+inline constexpr char kPeerUnreachable[]
+    = "ホスト \"%1\" にはこのソケットから送れません（システムのエラー番号）: %2";
 
 } // namespace Captions

@@ -45,6 +45,16 @@ QString caption(const char *text)
     return QString::fromUtf8(text);
 }
 
+// The box names the host and says whose number it shows, since a resolver's code would read
+// as an unrelated errno.
+SocketError peerLookupError(const QString &host, SocketError error)
+{
+    const char *const text = error.kind == SocketError::Kind::Resolver ? Captions::kPeerLookupFailed
+                                                                       : Captions::kPeerUnreachable;
+    error.description = caption(text).arg(host, error.description);
+    return error;
+}
+
 template <typename Control> Control *place(Control *control, const char *name, const QRect &rect)
 {
     control->setObjectName(QLatin1String(name));
@@ -69,10 +79,8 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     , cmdMonitorInit(
           place(new QPushButton(caption(Captions::kClear), m_client), "cmdMonitorInit", kClearRect))
     , tmr1(new Timer(this))
-    , wskClient(new UdpEndpoint(this))
+    , wskClient(new UdpEndpoint(std::move(lookup), this))
 {
-    static_cast<void>(lookup); // the endpoint takes it once it looks its peer up on its own
-
     setWindowTitle(caption(Captions::kWindow));
     setWindowIcon(appIcon());
     // No layout manager inside the client area: the controls keep their places at any size.
@@ -105,6 +113,8 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     connect(wskClient, &UdpEndpoint::sendProgress, this, &frmMain::wskClient_SendProgress);
     connect(wskClient, &UdpEndpoint::sendComplete, this, &frmMain::wskClient_SendComplete);
     connect(wskClient, &UdpEndpoint::receiveFailed, this, &frmMain::fatal);
+    connect(wskClient, &UdpEndpoint::peerLookupFailed, this,
+        [this](const SocketError &error) { fatal(peerLookupError(m_settings.peerHost, error)); });
 
     Form_Load();
 }
@@ -119,7 +129,7 @@ void frmMain::Form_Load()
 {
     wskClient->setRemoteHost(m_settings.peerHost);
     wskClient->setRemotePort(m_settings.peerPort);
-    if (const SocketResult error = wskClient->bind(m_settings.bindPort)) {
+    if (const SocketResult error = wskClient->bind(m_settings.bindAddress, m_settings.bindPort)) {
         fatal(*error);
         return;
     }
@@ -164,10 +174,21 @@ void frmMain::sldPeriod_Change()
 
 void frmMain::tmr1_Timer()
 {
+    // Until the peer's name is looked up there is nowhere to send: the first tick after the
+    // answer sends the datagram that would have been first.
+    if (!wskClient->isPeerReady())
+        return;
     const QByteArray payload = TestPattern::payload(m_patternCounter);
     m_patternCounter = TestPattern::advance(m_patternCounter);
-    if (const SocketResult error = wskClient->send(payload)) {
-        fatal(*error);
+    const SendResult sent = wskClient->send(payload);
+    if (sent.outcome == SendResult::Outcome::Failed) {
+        fatal(sent.error);
+        return;
+    }
+    // A full link lost the datagram: the peer sees the gap in the counter, and no Send line
+    // claims it left.
+    if (sent.outcome == SendResult::Outcome::Dropped) {
+        ++m_sendsDropped;
         return;
     }
     const qint32 tick = tickValue(m_tick());

@@ -36,6 +36,8 @@ public:
     ~frmMain() override;
 
     qint16 patternCounter() const { return m_patternCounter; }
+    // Datagrams a full link would not take; each still advanced the counter.
+    quint64 sendsDropped() const { return m_sendsDropped; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -60,6 +62,7 @@ private:
     const TickSource m_tick;
     FatalErrorReporter &m_reporter;
     qint16 m_patternCounter = 0;
+    quint64 m_sendsDropped = 0;
     bool m_unloaded = false;
 
     QWidget *const m_client;

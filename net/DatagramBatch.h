@@ -4,10 +4,9 @@
 #include <QByteArrayView>
 
 #include <memory>
-#include <vector>
 
-// Reads several waiting datagrams in one system call where the system offers one, one at a
-// time otherwise. Each datagram gets a buffer large enough for the largest UDP payload, so
+// Reads the datagrams waiting on a socket, several in one system call (recvmmsg) or one call
+// per datagram. Each datagram gets a buffer large enough for the largest UDP payload, so
 // nothing is ever cut short.
 class DatagramBatch
 {
@@ -15,11 +14,13 @@ public:
     static constexpr int kCapacity = 32;
     static constexpr qsizetype kBufferSize = 65536;
 
-    // Asks for a receive buffer of the given size, so that bursts can wait for the event loop.
-    // The system may grant less.
-    static void raiseReceiveBuffer(int fd, int bytes);
+    enum class Path {
+        // recvmmsg; a kernel or sandbox that refuses it turns the batch to OneByOne for good.
+        Batched,
+        OneByOne,
+    };
 
-    DatagramBatch();
+    explicit DatagramBatch(Path path = Path::Batched);
     ~DatagramBatch();
     DatagramBatch(const DatagramBatch &) = delete;
     DatagramBatch &operator=(const DatagramBatch &) = delete;
@@ -30,11 +31,11 @@ public:
     QByteArrayView datagram(int index) const;
 
 private:
-    // The portable way, one system call per datagram; also what recvmmsg falls back to.
+    int receiveBatched(int fd);
     int receiveOneByOne(int fd);
 
     struct Headers;
+    Path m_path;
     std::unique_ptr<char[]> m_buffers;
-    std::vector<qsizetype> m_sizes;
     std::unique_ptr<Headers> m_headers;
 };

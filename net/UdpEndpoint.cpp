@@ -1,67 +1,105 @@
 // SPDX-License-Identifier: MIT
 #include "UdpEndpoint.h"
 
-#include <QHostAddress>
-#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kHostNotFound = EHOSTUNREACH;
+constexpr int kSocketType = SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC;
 
-int openSocket(int *family)
+quint32 scopeIndex(const QString &scopeId)
 {
-    // One dual-stack socket, so that peers on 127.0.0.1 and on ::1 both reach the bound port.
-    int fd = ::socket(AF_INET6, SOCK_DGRAM, 0);
-    if (fd >= 0) {
-        const int off = 0;
-        if (::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) == 0) {
-            *family = AF_INET6;
-            return fd;
-        }
-        ::close(fd);
-    }
-    fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    *family = AF_INET;
-    return fd;
+    bool numeric = false;
+    const uint index = scopeId.toUInt(&numeric);
+    if (numeric)
+        return index;
+    return quint32(std::max(0, QNetworkInterface::interfaceIndexFromName(scopeId)));
 }
 
-QByteArray socketAddress(const QHostAddress &address, quint16 port, int family)
+// The IPv4 address, given as such or in IPv6's mapped form (::ffff:a.b.c.d). toIPv4Address's
+// flag alone would also take Any and :: for 0.0.0.0.
+std::optional<quint32> ipv4Of(const QHostAddress &address)
 {
     bool isIPv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    if (family == AF_INET) {
-        sockaddr_in in {};
-        in.sin_family = AF_INET;
-        in.sin_port = htons(port);
-        in.sin_addr.s_addr = htonl(ipv4);
-        return isIPv4 ? QByteArray(reinterpret_cast<const char *>(&in), sizeof in) : QByteArray();
-    }
-    sockaddr_in6 in6 {};
-    in6.sin6_family = AF_INET6;
-    in6.sin6_port = htons(port);
-    // An IPv4 peer is reached through its mapped address (::ffff:a.b.c.d).
-    const Q_IPV6ADDR bytes = isIPv4
-        ? QHostAddress(QLatin1String("::ffff:") + address.toString()).toIPv6Address()
-        : address.toIPv6Address();
-    std::memcpy(&in6.sin6_addr, bytes.c, sizeof bytes.c);
-    in6.sin6_scope_id = address.scopeId().toUInt();
-    return QByteArray(reinterpret_cast<const char *>(&in6), sizeof in6);
+    if (!isIPv4 || address.protocol() == QAbstractSocket::AnyIPProtocol
+        || address == QHostAddress::AnyIPv6)
+        return std::nullopt;
+    return ipv4;
+}
+
+template <typename Address> QByteArray bytesOf(const Address &address)
+{
+    return QByteArray(reinterpret_cast<const char *>(&address), sizeof address);
+}
+
+// Room for bursts to wait for the event loop: past the system's ceiling for ordinary programs
+// where the user may go there, else up to that ceiling (the system may grant less).
+SocketResult raiseReceiveBuffer(int fd, int bytes)
+{
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0
+        || ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0)
+        return std::nullopt;
+    return SocketError::fromErrno(errno);
 }
 
 } // namespace
 
-UdpEndpoint::UdpEndpoint(QObject *parent)
-    : QObject(parent)
+QByteArray UdpEndpoint::socketAddress(const QHostAddress &address, quint16 port, Family family)
+{
+    const std::optional<quint32> ipv4 = ipv4Of(address);
+    if (family == Family::IPv4) {
+        if (!ipv4)
+            return {};
+        sockaddr_in in {};
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = htonl(*ipv4);
+        return bytesOf(in);
+    }
+    if (ipv4 && family == Family::IPv6Only)
+        return {};
+    sockaddr_in6 in6 {};
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    // For an IPv4 address this is its mapped form, the way a dual-stack socket reaches it.
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::memcpy(&in6.sin6_addr, bytes.c, sizeof bytes.c);
+    in6.sin6_scope_id = scopeIndex(address.scopeId());
+    return bytesOf(in6);
+}
+
+int UdpEndpoint::systemSend(int fd, QByteArrayView payload, const QByteArray &to)
+{
+    const auto *address = reinterpret_cast<const sockaddr *>(to.constData());
+    const auto addressSize = socklen_t(to.size());
+    while (::sendto(fd, payload.data(), size_t(payload.size()), 0, address, addressSize) < 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
+UdpEndpoint::UdpEndpoint(std::unique_ptr<HostLookup> lookup, QObject *parent)
+    : UdpEndpoint(std::move(lookup), DatagramBatch::Path::Batched, parent)
 { }
+
+UdpEndpoint::UdpEndpoint(
+    std::unique_ptr<HostLookup> lookup, DatagramBatch::Path receivePath, QObject *parent)
+    : QObject(parent)
+    , m_lookup(lookup ? std::move(lookup) : systemHostLookup())
+    , m_batch(receivePath)
+{
+    connect(m_lookup.get(), &HostLookup::answered, this, &UdpEndpoint::onLookupAnswered);
+}
 
 UdpEndpoint::~UdpEndpoint()
 {
@@ -71,113 +109,130 @@ UdpEndpoint::~UdpEndpoint()
 void UdpEndpoint::setRemoteHost(const QString &host)
 {
     m_remoteHost = host;
-    m_remoteResolved = false;
 }
 
 void UdpEndpoint::setRemotePort(qint32 port)
 {
     m_remotePort = port;
-    m_remoteResolved = false;
 }
 
 SocketResult UdpEndpoint::bind(quint16 localPort)
 {
+    return bind(QHostAddress(QHostAddress::Any), localPort);
+}
+
+SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
+{
     close();
-    int family = 0;
-    const int fd = openSocket(&family);
+    if (m_remotePort < 0 || m_remotePort > 65535)
+        return SocketError::fromErrno(EINVAL);
+
+    Family family = ipv4Of(address) ? Family::IPv4 : Family::IPv6Only;
+    QHostAddress local = address;
+    if (address.protocol() == QAbstractSocket::AnyIPProtocol) {
+        family = Family::DualStack;
+        local = QHostAddress(QHostAddress::AnyIPv6);
+    }
+    int fd = ::socket(family == Family::IPv4 ? AF_INET : AF_INET6, kSocketType, 0);
+    if (fd < 0 && errno == EAFNOSUPPORT && family == Family::DualStack) {
+        // A system without IPv6 still has every IPv4 address.
+        family = Family::IPv4;
+        local = QHostAddress(QHostAddress::AnyIPv4);
+        fd = ::socket(AF_INET, kSocketType, 0);
+    }
     if (fd < 0)
         return SocketError::fromErrno(errno);
 
+    // Off for the one socket that serves both families, so peers on 127.0.0.1 and on ::1 both
+    // reach the bound port; on for an IPv6 address given, so that :: means IPv6 alone.
+    const int v6Only = family == Family::DualStack ? 0 : 1;
+    const QByteArray bound = socketAddress(local, localPort, family);
     // No SO_REUSEADDR: on Linux it would let a second copy bind the same UDP port unnoticed.
-    sockaddr_storage local {};
-    socklen_t localSize = 0;
-    if (family == AF_INET6) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&local);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(localPort);
-        in6->sin6_addr = in6addr_any;
-        localSize = sizeof(sockaddr_in6);
-    } else {
-        auto *in = reinterpret_cast<sockaddr_in *>(&local);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(localPort);
-        in->sin_addr.s_addr = htonl(INADDR_ANY);
-        localSize = sizeof(sockaddr_in);
-    }
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&local), localSize) != 0
-        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
+    if ((family != Family::IPv4
+            && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) != 0)
+        || ::bind(
+               fd, reinterpret_cast<const sockaddr *>(bound.constData()), socklen_t(bound.size()))
+            != 0) {
         const int error = errno;
         ::close(fd);
         return SocketError::fromErrno(error);
     }
-    DatagramBatch::raiseReceiveBuffer(fd, kReceiveBufferBytes);
+    if (const SocketResult error = raiseReceiveBuffer(fd, kReceiveBufferBytes)) {
+        ::close(fd);
+        return error;
+    }
 
     m_fd = fd;
     m_family = family;
-    m_remoteResolved = false;
     m_notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
     m_notifier->setEnabled(m_notificationsEnabled);
     connect(m_notifier, &QSocketNotifier::activated, this, &UdpEndpoint::receivePending);
-    // Look the peer up now rather than in the first send, where a name lookup (a millisecond or
-    // more) would make that datagram late. A failure is left for send() to report.
-    static_cast<void>(resolveRemote());
+
+    const QHostAddress literal(m_remoteHost);
+    if (literal.isNull()) {
+        // Looked up now rather than in the first send, where it would make that datagram late.
+        m_lookupPending = true;
+        m_lookup->lookUp(m_remoteHost);
+    } else if (const SocketResult error = usePeer({ literal })) {
+        close();
+        return error;
+    }
     return std::nullopt;
 }
 
-SocketResult UdpEndpoint::resolveRemote()
+SocketResult UdpEndpoint::usePeer(const QList<QHostAddress> &addresses)
 {
-    if (m_remotePort < 0 || m_remotePort > 65535)
-        return SocketError::fromErrno(EINVAL);
-    QHostAddress address(m_remoteHost);
-    if (address.isNull()) {
-        const QHostInfo info = QHostInfo::fromName(m_remoteHost);
-        const QList<QHostAddress> addresses = info.addresses();
-        if (addresses.isEmpty())
-            return SocketError { kHostNotFound, info.errorString() };
+    QByteArray chosen;
+    for (const QHostAddress &address : addresses) {
+        const QByteArray candidate = socketAddress(address, quint16(m_remotePort), m_family);
+        if (candidate.isEmpty())
+            continue;
+        if (chosen.isEmpty())
+            chosen = candidate;
         // "localhost" may resolve to ::1 first, while peers commonly listen on 127.0.0.1 only.
-        address = addresses.first();
-        for (const QHostAddress &candidate : addresses) {
-            if (candidate.protocol() == QAbstractSocket::IPv4Protocol) {
-                address = candidate;
-                break;
-            }
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+            chosen = candidate;
+            break;
         }
     }
-    m_remoteAddress = socketAddress(address, quint16(m_remotePort), m_family);
-    if (m_remoteAddress.isEmpty())
+    if (chosen.isEmpty())
         return SocketError::fromErrno(EAFNOSUPPORT);
-    m_remoteResolved = true;
+    m_peerAddress = chosen;
+    m_peerReady = true;
     return std::nullopt;
 }
 
-SocketResult UdpEndpoint::send(QByteArrayView payload)
+void UdpEndpoint::onLookupAnswered(const LookupAnswer &answer)
+{
+    // Closed (or bound again to a literal peer) since the lookup began.
+    if (!m_lookupPending)
+        return;
+    m_lookupPending = false;
+    if (answer.addresses.isEmpty()) {
+        emit peerLookupFailed(answer.error);
+        return;
+    }
+    if (const SocketResult error = usePeer(answer.addresses)) {
+        emit peerLookupFailed(*error);
+        return;
+    }
+    emit peerReady();
+}
+
+SendResult UdpEndpoint::send(QByteArrayView payload)
 {
     if (m_fd < 0)
-        return SocketError::fromErrno(ENOTCONN);
-    if (!m_remoteResolved) {
-        if (SocketResult error = resolveRemote())
-            return error;
-    }
-    const auto *address = reinterpret_cast<const sockaddr *>(m_remoteAddress.constData());
-    const auto addressSize = socklen_t(m_remoteAddress.size());
-    bool retriedRefusal = false;
-    for (;;) {
-        if (::sendto(m_fd, payload.data(), size_t(payload.size()), 0, address, addressSize) >= 0)
-            break;
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        // A refusal reported here belongs to an earlier datagram that an absent peer bounced:
-        // it is not this send's failure, and this datagram has not gone yet.
-        if (error == ECONNREFUSED && !retriedRefusal) {
-            retriedRefusal = true;
-            continue;
-        }
-        return SocketError::fromErrno(error);
-    }
+        return { SendResult::Outcome::Failed, SocketError::fromErrno(ENOTCONN) };
+    if (!m_peerReady)
+        return { SendResult::Outcome::Failed, SocketError::fromErrno(EDESTADDRREQ) };
+    const int error = m_sendCall(m_fd, payload, m_peerAddress);
+    if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
+        return { SendResult::Outcome::Dropped, {} };
+    if (error != 0)
+        return { SendResult::Outcome::Failed, SocketError::fromErrno(error) };
     emit sendProgress(qint32(payload.size()), 0);
     emit sendComplete();
-    return std::nullopt;
+    return {};
 }
 
 QByteArray UdpEndpoint::read()
@@ -190,6 +245,8 @@ QByteArray UdpEndpoint::read()
 
 void UdpEndpoint::close()
 {
+    m_lookupPending = false;
+    m_peerReady = false;
     if (m_fd < 0)
         return;
     // The notifier may be the one whose signal is being handled right now.
@@ -224,11 +281,7 @@ void UdpEndpoint::receivePending()
     // One batch per pass; if more is waiting, the notifier fires again on the next pass.
     const int count = m_batch.receive(m_fd);
     if (count < 0) {
-        const int error = errno;
-        // An absent peer's "port unreachable" is not shown.
-        if (error == ECONNREFUSED)
-            return;
-        emit receiveFailed(SocketError::fromErrno(error));
+        emit receiveFailed(SocketError::fromErrno(errno));
         return;
     }
     for (int i = 0; i < count && m_fd >= 0 && m_notificationsEnabled; ++i) {

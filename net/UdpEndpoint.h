@@ -2,21 +2,41 @@
 #pragma once
 
 #include "DatagramBatch.h"
+#include "HostLookup.h"
 #include "SocketError.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 class QSocketNotifier;
 
-// One unconnected UDP socket: a fixed peer, a local port bound on every local address (IPv4 and
-// IPv6 alike), one datagram per send, one arrival notification per datagram received.
+// What became of one datagram handed to UdpEndpoint::send().
+struct SendResult
+{
+    enum class Outcome {
+        Sent,
+        // Not sent, and no failure: the link is full (the send would block, or the system has
+        // no buffer for it). The datagram is simply lost, as on any congested link.
+        Dropped,
+        Failed,
+    };
+
+    Outcome outcome = Outcome::Sent;
+    SocketError error; // Failed only
+};
+
+// One unconnected UDP socket: a fixed peer, a bound local address and port, one datagram per
+// send, one arrival notification per datagram received.
 //
 // The socket stays unconnected on purpose: a connected UDP socket turns the ICMP "port
 // unreachable" of an absent peer into an error on the next call, and drops datagrams from
-// every other origin.
+// every other origin. Unconnected, an absent peer is the normal case: its datagrams are lost.
 class UdpEndpoint : public QObject
 {
     Q_OBJECT
@@ -27,14 +47,29 @@ public:
     static constexpr int kArrivalsPerPass = DatagramBatch::kCapacity;
     static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
-    explicit UdpEndpoint(QObject *parent = nullptr);
+    // Hands one datagram to the system: 0 when it went, the error number otherwise. Tests put
+    // one in place that fails as a full link would.
+    using SendCall = std::function<int(int fd, QByteArrayView payload, const QByteArray &to)>;
+    static int systemSend(int fd, QByteArrayView payload, const QByteArray &to);
+
+    // A null lookup means the system's resolver.
+    explicit UdpEndpoint(std::unique_ptr<HostLookup> lookup = {}, QObject *parent = nullptr);
+    UdpEndpoint(std::unique_ptr<HostLookup> lookup, DatagramBatch::Path receivePath,
+        QObject *parent = nullptr);
     ~UdpEndpoint() override;
 
+    // The peer; both take effect at the next bind().
     void setRemoteHost(const QString &host);
     void setRemotePort(qint32 port);
-    // Also looks up the remote host and port set so far.
+    // Every local address, IPv4 and IPv6 alike.
     SocketResult bind(quint16 localPort);
-    SocketResult send(QByteArrayView payload);
+    // Any: one socket for IPv4 and IPv6 alike; an IPv4 or IPv6 address: a socket of that family
+    // bound there. Then the peer is made ready: a literal address at once (one the socket's
+    // family cannot reach fails here), a name through the lookup, answered by peerReady() or
+    // peerLookupFailed().
+    SocketResult bind(const QHostAddress &address, quint16 localPort);
+    bool isPeerReady() const { return m_peerReady; }
+    SendResult send(QByteArrayView payload);
     // The datagram whose arrival is being notified; empty outside a notification.
     QByteArray read();
     void close();
@@ -43,6 +78,7 @@ public:
     quint16 localPort() const;
     // Stops (or resumes) arrival notifications without closing the socket.
     void setNotificationsEnabled(bool enabled);
+    void setSendCall(SendCall call) { m_sendCall = std::move(call); }
 
 signals:
     void dataArrival(qint32 bytesTotal);
@@ -50,18 +86,30 @@ signals:
     void sendComplete();
     // A receive failed while the endpoint was fetching waiting datagrams.
     void receiveFailed(const SocketError &error);
+    void peerReady();
+    // The lookup failed, or gave no address the socket's family can reach (EAFNOSUPPORT).
+    void peerLookupFailed(const SocketError &error);
 
 private:
-    void receivePending();
-    SocketResult resolveRemote();
+    enum class Family { IPv4, IPv6Only, DualStack };
 
+    // A sockaddr for a socket of the family, or nothing where it cannot reach the address.
+    static QByteArray socketAddress(const QHostAddress &address, quint16 port, Family family);
+
+    void receivePending();
+    SocketResult usePeer(const QList<QHostAddress> &addresses);
+    void onLookupAnswered(const LookupAnswer &answer);
+
+    const std::unique_ptr<HostLookup> m_lookup;
+    SendCall m_sendCall = systemSend;
     int m_fd = -1;
-    int m_family = 0;
+    Family m_family = Family::DualStack;
     QSocketNotifier *m_notifier = nullptr;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
-    bool m_remoteResolved = false;
-    QByteArray m_remoteAddress; // a sockaddr, ready for sendto
+    bool m_lookupPending = false;
+    bool m_peerReady = false;
+    QByteArray m_peerAddress; // a sockaddr, ready for sendto
     bool m_notificationsEnabled = true;
     DatagramBatch m_batch;
     QByteArrayView m_waiting;

@@ -7,11 +7,43 @@
 #include <QUdpSocket>
 
 #include <cerrno>
+#include <netdb.h>
 
 namespace {
 
 constexpr quint16 kLocalPort = 20320;
 constexpr quint16 kPeerPort = 20319;
+
+using Path = DatagramBatch::Path;
+using Outcome = SendResult::Outcome;
+
+// A resolver that answers only when told to.
+class ScriptedLookup final : public HostLookup
+{
+public:
+    explicit ScriptedLookup(LookupAnswer answer = {})
+        : m_answer(std::move(answer))
+    { }
+    void lookUp(const QString &host) override { asked << host; }
+    void answer() { emit answered(m_answer); }
+
+    QStringList asked;
+
+private:
+    const LookupAnswer m_answer;
+};
+
+QHostAddress address(const char *text)
+{
+    return QHostAddress(QLatin1String(text));
+}
+
+LookupAnswer found(const QList<QHostAddress> &addresses)
+{
+    LookupAnswer answer;
+    answer.addresses = addresses;
+    return answer;
+}
 
 } // namespace
 
@@ -20,71 +52,228 @@ class tst_UdpEndpoint : public QObject
     Q_OBJECT
 
 private slots:
-    void bindsEveryLocalAddress();
-    void sendReachesIPv4Peer_data();
-    void sendReachesIPv4Peer();
+    void bindsWhereAsked_data();
+    void bindsWhereAsked();
+    void sendReachesPeer_data();
+    void sendReachesPeer();
+    void systemLookup_data();
+    void systemLookup();
+    void fullLinkDropsWithoutFailing_data();
+    void fullLinkDropsWithoutFailing();
+    void absentPeerIsNotAnError_data();
     void absentPeerIsNotAnError();
     void arrivalCounts_data();
     void arrivalCounts();
+    void everyWaitingDatagramIsNotified_data();
     void everyWaitingDatagramIsNotified();
     void takenPortFailsWithSystemError();
     void closeFreesThePort();
 };
 
-void tst_UdpEndpoint::bindsEveryLocalAddress()
+void tst_UdpEndpoint::bindsWhereAsked_data()
 {
+    QTest::addColumn<QHostAddress>("bindAddress");
+    QTest::addColumn<bool>("fromIPv4");
+    QTest::addColumn<bool>("fromIPv6");
+    QTest::newRow("every address") << QHostAddress(QHostAddress::Any) << true << true;
+    QTest::newRow("127.0.0.1") << address("127.0.0.1") << true << false;
+    QTest::newRow("::1") << address("::1") << false << true;
+    // :: is IPv6 alone, unlike Any.
+    QTest::newRow("::") << address("::") << false << true;
+}
+
+void tst_UdpEndpoint::bindsWhereAsked()
+{
+    QFETCH(QHostAddress, bindAddress);
+    QFETCH(bool, fromIPv4);
+    QFETCH(bool, fromIPv6);
     UdpEndpoint endpoint;
-    const SocketResult error = endpoint.bind(kLocalPort);
+    const SocketResult error = endpoint.bind(bindAddress, kLocalPort);
     QVERIFY2(!error, error ? qPrintable(error->description) : "");
     QCOMPARE(endpoint.localPort(), kLocalPort);
 
-    QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
+    QByteArrayList read;
+    connect(&endpoint, &UdpEndpoint::dataArrival, this, [&] { read << endpoint.read(); });
     QUdpSocket v4;
     QUdpSocket v6;
-    QCOMPARE(v4.writeDatagram("four", QHostAddress::LocalHost, kLocalPort), 4);
-    QCOMPARE(v6.writeDatagram("six", QHostAddress::LocalHostIPv6, kLocalPort), 3);
-    QTRY_COMPARE(arrivals.size(), 2);
+    QCOMPARE(v4.writeDatagram("4", QHostAddress::LocalHost, kLocalPort), 1);
+    QCOMPARE(v6.writeDatagram("6", QHostAddress::LocalHostIPv6, kLocalPort), 1);
+    QByteArrayList expected;
+    if (fromIPv4)
+        expected << "4";
+    if (fromIPv6)
+        expected << "6";
+    QTRY_COMPARE(read, expected);
 }
 
-void tst_UdpEndpoint::sendReachesIPv4Peer_data()
+void tst_UdpEndpoint::sendReachesPeer_data()
 {
+    QTest::addColumn<QHostAddress>("bindAddress");
     QTest::addColumn<QString>("host");
-    QTest::newRow("localhost") << QStringLiteral("localhost");
-    QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1");
+    // What the lookup answers for a name; a literal address is never looked up.
+    QTest::addColumn<LookupAnswer>("answer");
+    QTest::addColumn<QHostAddress>("peerAt");
+    QTest::addColumn<int>("error");
+
+    const QHostAddress any(QHostAddress::Any);
+    const QHostAddress v4 = address("127.0.0.1");
+    const QHostAddress v6 = address("::1");
+    const QString name = QStringLiteral("peer.test");
+    QTest::newRow("name: IPv4 first") << any << name << found({ v6, v4 }) << v4 << 0;
+    QTest::newRow("name: IPv6 socket") << v6 << name << found({ v4, v6 }) << v6 << 0;
+    QTest::newRow("name: no address of the family")
+        << v4 << name << found({ v6 }) << QHostAddress() << EAFNOSUPPORT;
+    QTest::newRow("name not found")
+        << any << name << LookupAnswer { {}, SocketError::fromResolver(EAI_NONAME) }
+        << QHostAddress() << EAI_NONAME;
+    QTest::newRow("IPv4 from every address") << any << "127.0.0.1" << LookupAnswer() << v4 << 0;
+    QTest::newRow("IPv6 from every address") << any << "::1" << LookupAnswer() << v6 << 0;
+    QTest::newRow("IPv4 from IPv4") << v4 << "127.0.0.1" << LookupAnswer() << v4 << 0;
+    QTest::newRow("IPv6 from IPv4")
+        << v4 << "::1" << LookupAnswer() << QHostAddress() << EAFNOSUPPORT;
+    QTest::newRow("IPv4 from IPv6")
+        << v6 << "127.0.0.1" << LookupAnswer() << QHostAddress() << EAFNOSUPPORT;
 }
 
-void tst_UdpEndpoint::sendReachesIPv4Peer()
+void tst_UdpEndpoint::sendReachesPeer()
 {
+    QFETCH(QHostAddress, bindAddress);
     QFETCH(QString, host);
+    QFETCH(LookupAnswer, answer);
+    QFETCH(QHostAddress, peerAt);
+    QFETCH(int, error);
     QUdpSocket peer;
-    QVERIFY2(peer.bind(QHostAddress::LocalHost, kPeerPort), qPrintable(peer.errorString()));
-    UdpEndpoint endpoint;
+    if (!peerAt.isNull())
+        QVERIFY2(peer.bind(peerAt, kPeerPort), qPrintable(peer.errorString()));
+    auto *const lookup = new ScriptedLookup(answer);
+    UdpEndpoint endpoint { std::unique_ptr<HostLookup>(lookup) };
     endpoint.setRemoteHost(host);
     endpoint.setRemotePort(kPeerPort);
-    QVERIFY(!endpoint.bind(kLocalPort));
+    QSignalSpy ready(&endpoint, &UdpEndpoint::peerReady);
+    QSignalSpy failed(&endpoint, &UdpEndpoint::peerLookupFailed);
 
-    QSignalSpy complete(&endpoint, &UdpEndpoint::sendComplete);
+    SocketResult result = endpoint.bind(bindAddress, kLocalPort);
+    const bool literal = !QHostAddress(host).isNull();
+    QCOMPARE(lookup->asked, literal ? QStringList() : QStringList { host });
+    if (!literal) {
+        QVERIFY(!result);
+        // Nowhere to send until the answer.
+        QVERIFY(!endpoint.isPeerReady());
+        QCOMPARE(endpoint.send("early").outcome, Outcome::Failed);
+        lookup->answer();
+        QCOMPARE(ready.size() + failed.size(), 1);
+        if (!failed.isEmpty())
+            result = failed.first().first().value<SocketError>();
+    }
+    QCOMPARE(result ? result->code : 0, error);
+    QCOMPARE(endpoint.isPeerReady(), error == 0);
+    if (error != 0)
+        return;
+
     const QByteArray payload("\x00\x01\x02\x03 with a NUL", 15);
-    QVERIFY(!endpoint.send(payload));
-    QCOMPARE(complete.size(), 1);
+    QCOMPARE(endpoint.send(payload).outcome, Outcome::Sent);
     QVERIFY(peer.waitForReadyRead(5000));
     const QNetworkDatagram datagram = peer.receiveDatagram();
     QCOMPARE(datagram.data(), payload);
     QCOMPARE(datagram.senderPort(), int(kLocalPort));
 }
 
-void tst_UdpEndpoint::absentPeerIsNotAnError()
+void tst_UdpEndpoint::systemLookup_data()
 {
-    // Nobody listens on the peer port: the ICMP replies must never turn into failures.
+    QTest::addColumn<QString>("host");
+    // Asked just before, then abandoned: its answer must never be the one delivered.
+    QTest::addColumn<QString>("abandoned");
+    QTest::addColumn<bool>("found");
+    // Under .invalid nothing ever resolves, with or without a network.
+    QTest::newRow("localhost") << "localhost"
+                               << "quillon.invalid" << true;
+    QTest::newRow("quillon.invalid") << "quillon.invalid"
+                                     << "localhost" << false;
+}
+
+void tst_UdpEndpoint::systemLookup()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, abandoned);
+    QFETCH(bool, found);
+    const std::unique_ptr<HostLookup> lookup = systemHostLookup();
+    QSignalSpy answers(lookup.get(), &HostLookup::answered);
+    lookup->lookUp(abandoned);
+    lookup->lookUp(host);
+    QVERIFY(answers.isEmpty());
+    QVERIFY(answers.wait(30000));
+    const auto answer = answers.first().first().value<LookupAnswer>();
+    if (found) {
+        QVERIFY(answer.addresses.contains(QHostAddress(QHostAddress::LocalHost)));
+        return;
+    }
+    QVERIFY(answer.addresses.isEmpty());
+    // The resolver's own code with its own text, never an errno beside it.
+    QCOMPARE(answer.error.kind, SocketError::Kind::Resolver);
+    QCOMPARE(answer.error.description, QString::fromLocal8Bit(::gai_strerror(answer.error.code)));
+}
+
+void tst_UdpEndpoint::fullLinkDropsWithoutFailing_data()
+{
+    // What the system says to the first send.
+    QTest::addColumn<int>("error");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::newRow("would block") << EAGAIN << Outcome::Dropped;
+    QTest::newRow("no buffer") << ENOBUFS << Outcome::Dropped;
+    QTest::newRow("too long") << EMSGSIZE << Outcome::Failed;
+    QTest::newRow("sent") << 0 << Outcome::Sent;
+}
+
+void tst_UdpEndpoint::fullLinkDropsWithoutFailing()
+{
+    QFETCH(int, error);
+    QFETCH(Outcome, outcome);
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress::LocalHost, kPeerPort));
     UdpEndpoint endpoint;
-    endpoint.setRemoteHost(QStringLiteral("localhost"));
+    endpoint.setRemoteHost(QStringLiteral("127.0.0.1"));
     endpoint.setRemotePort(kPeerPort);
     QVERIFY(!endpoint.bind(kLocalPort));
+    int calls = 0;
+    endpoint.setSendCall([&](int fd, QByteArrayView payload, const QByteArray &to) {
+        return ++calls == 1 ? error : UdpEndpoint::systemSend(fd, payload, to);
+    });
+    QSignalSpy complete(&endpoint, &UdpEndpoint::sendComplete);
+
+    const SendResult first = endpoint.send("first");
+    QCOMPARE(first.outcome, outcome);
+    QCOMPARE(complete.size(), outcome == Outcome::Sent ? 1 : 0);
+    if (outcome == Outcome::Failed) {
+        QCOMPARE(first.error.code, error);
+        QCOMPARE(first.error.description, qt_error_string(error));
+    }
+    // The run goes on.
+    QCOMPARE(endpoint.send("next").outcome, Outcome::Sent);
+    QVERIFY(peer.waitForReadyRead(5000));
+    QCOMPARE(peer.receiveDatagram().data(), QByteArray("next"));
+}
+
+void tst_UdpEndpoint::absentPeerIsNotAnError_data()
+{
+    QTest::addColumn<QHostAddress>("bindAddress");
+    QTest::newRow("dual-stack") << QHostAddress(QHostAddress::Any);
+    QTest::newRow("IPv4") << address("127.0.0.1");
+}
+
+void tst_UdpEndpoint::absentPeerIsNotAnError()
+{
+    // Nobody listens on the peer port. An unconnected socket is never told of the ICMP
+    // replies: no send fails and no receive is refused.
+    QFETCH(QHostAddress, bindAddress);
+    UdpEndpoint endpoint;
+    endpoint.setRemoteHost(QStringLiteral("127.0.0.1"));
+    endpoint.setRemotePort(kPeerPort);
+    QVERIFY(!endpoint.bind(bindAddress, kLocalPort));
     QSignalSpy failures(&endpoint, &UdpEndpoint::receiveFailed);
     QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
     for (int i = 0; i < 50; ++i) {
-        const SocketResult error = endpoint.send(QByteArray(16, char(i)));
-        QVERIFY2(!error, error ? qPrintable(error->description) : "");
+        const SendResult sent = endpoint.send(QByteArray(16, char(i)));
+        QVERIFY2(sent.outcome == Outcome::Sent, qPrintable(sent.error.description));
         QTest::qWait(1);
     }
     // Arrivals still work after the bounced datagrams.
@@ -96,20 +285,25 @@ void tst_UdpEndpoint::absentPeerIsNotAnError()
 
 void tst_UdpEndpoint::arrivalCounts_data()
 {
+    QTest::addColumn<Path>("path");
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("ipv6");
-    QTest::newRow("0") << 0 << false;
-    QTest::newRow("1") << 1 << false;
-    QTest::newRow("16") << 16 << false;
-    QTest::newRow("65507 IPv4") << 65507 << false;
-    QTest::newRow("65527 IPv6") << 65527 << true;
+    for (const auto &[path, name] :
+        { std::pair(Path::Batched, "batched"), std::pair(Path::OneByOne, "one by one") }) {
+        QTest::addRow("%s 0", name) << path << 0 << false;
+        QTest::addRow("%s 1", name) << path << 1 << false;
+        QTest::addRow("%s 16", name) << path << 16 << false;
+        QTest::addRow("%s 65507 IPv4", name) << path << 65507 << false;
+        QTest::addRow("%s 65527 IPv6", name) << path << 65527 << true;
+    }
 }
 
 void tst_UdpEndpoint::arrivalCounts()
 {
+    QFETCH(Path, path);
     QFETCH(int, size);
     QFETCH(bool, ipv6);
-    UdpEndpoint endpoint;
+    UdpEndpoint endpoint({}, path);
     QVERIFY(!endpoint.bind(kLocalPort));
     QByteArray payload(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
@@ -131,11 +325,19 @@ void tst_UdpEndpoint::arrivalCounts()
     QCOMPARE(endpoint.read(), QByteArray());
 }
 
+void tst_UdpEndpoint::everyWaitingDatagramIsNotified_data()
+{
+    QTest::addColumn<Path>("path");
+    QTest::newRow("batched") << Path::Batched;
+    QTest::newRow("one by one") << Path::OneByOne;
+}
+
 void tst_UdpEndpoint::everyWaitingDatagramIsNotified()
 {
     // Several datagrams wait before the event loop runs, zero-length ones among them: each
     // gets its own notification, even when the handler reads nothing.
-    UdpEndpoint endpoint;
+    QFETCH(Path, path);
+    UdpEndpoint endpoint({}, path);
     QVERIFY(!endpoint.bind(kLocalPort));
     QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
     QUdpSocket sender;
@@ -169,12 +371,18 @@ void tst_UdpEndpoint::takenPortFailsWithSystemError()
 
 void tst_UdpEndpoint::closeFreesThePort()
 {
-    UdpEndpoint endpoint;
+    auto *const lookup = new ScriptedLookup(found({ QHostAddress(QHostAddress::LocalHost) }));
+    UdpEndpoint endpoint { std::unique_ptr<HostLookup>(lookup) };
+    endpoint.setRemoteHost(QStringLiteral("peer.test"));
     QVERIFY(!endpoint.bind(kLocalPort));
     QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
+    QSignalSpy ready(&endpoint, &UdpEndpoint::peerReady);
     endpoint.close();
     QVERIFY(!endpoint.isBound());
-    QVERIFY(endpoint.send("late"));
+    // An answer that comes after the close finds nothing to make ready.
+    lookup->answer();
+    QCOMPARE(ready.size(), 0);
+    QCOMPARE(endpoint.send("late").outcome, Outcome::Failed);
     QUdpSocket probe;
     QVERIFY(probe.bind(QHostAddress::Any, kLocalPort));
     probe.writeDatagram("x", QHostAddress::LocalHost, kLocalPort);
