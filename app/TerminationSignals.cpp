@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "TerminationSignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <array>
 #include <cerrno>
-#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::array kSignals { SIGTERM, SIGINT };
+// %1 is the program, %2 why.
+constexpr char kNotCaught[] = "%1: SIGTERM と SIGINT を受け取るとウィンドウを閉じずにその場で終了し"
+                              "ます（シグナル用のパイプを作れません: %2）\n";
 
 // The one piece of state a signal handler can reach; only one instance installs it.
 int writeEnd = -1;
@@ -19,10 +21,20 @@ int writeEnd = -1;
 void onSignal(int signalNumber)
 {
     const int savedErrno = errno;
-    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    const auto byte = static_cast<unsigned char>(signalNumber);
     // A full pipe already holds a wake-up, so a lost byte loses nothing.
     [[maybe_unused]] const ssize_t written = ::write(writeEnd, &byte, 1);
     errno = savedErrno;
+}
+
+void tellNotCaught(int error)
+{
+    const QByteArray line = QString::fromUtf8(kNotCaught)
+                                .arg(QCoreApplication::applicationName(), qt_error_string(error))
+                                .toUtf8();
+    // Nothing is left to tell if stderr itself fails.
+    [[maybe_unused]] const std::size_t written
+        = std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
 }
 
 } // namespace
@@ -30,16 +42,13 @@ void onSignal(int signalNumber)
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {
-    int fds[2];
-    if (writeEnd != -1 || ::pipe(fds) != 0)
+    if (writeEnd != -1)
         return;
-    for (const int fd : fds) {
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        tellNotCaught(errno);
+        return;
     }
-    writeEnd = fds[1];
-    m_notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
 
     struct sigaction action
     {
@@ -47,26 +56,47 @@ TerminationSignals::TerminationSignals(QObject *parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signalNumber : kSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+    writeEnd = fds[1];
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        if (::sigaction(kSignals[i], &action, &m_previous[i]) != 0) {
+            const int error = errno;
+            restore(i);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            writeEnd = -1;
+            tellNotCaught(error);
+            return;
+        }
+    }
+    m_readEnd = fds[0];
+    m_notifier = new QSocketNotifier(qintptr(m_readEnd), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
 }
 
 TerminationSignals::~TerminationSignals()
 {
     if (!m_notifier)
         return;
-    for (const int signalNumber : kSignals)
-        ::signal(signalNumber, SIG_DFL);
+    restore(kSignals.size());
+    delete m_notifier; // before its descriptor goes
+    m_notifier = nullptr;
+    ::close(m_readEnd);
     ::close(writeEnd);
     writeEnd = -1;
-    ::close(int(m_notifier->socket()));
+}
+
+void TerminationSignals::restore(std::size_t count)
+{
+    // Handing back what sigaction gave out cannot fail.
+    for (std::size_t i = 0; i < count; ++i)
+        ::sigaction(kSignals[i], &m_previous[i], nullptr);
 }
 
 void TerminationSignals::drain()
 {
     unsigned char bytes[16];
     ssize_t count;
-    while ((count = ::read(int(m_notifier->socket()), bytes, sizeof bytes)) > 0) {
+    while ((count = ::read(m_readEnd, bytes, sizeof bytes)) > 0) {
         for (ssize_t i = 0; i < count; ++i)
             emit received(bytes[i]);
     }

@@ -3,11 +3,17 @@
 
 #include <QObject>
 
+#include <array>
+#include <csignal>
+
 class QSocketNotifier;
 
 // Turns SIGTERM and SIGINT (a logout, Ctrl+C in the starting terminal) into a signal delivered
 // by the event loop, so that the window closes the ordinary way. The handler itself only writes
 // one byte to a pipe: nothing else is safe inside a signal handler.
+//
+// Without a pipe (out of descriptors, say) the signals keep their default action, which ends
+// the program at once; stderr says so in one line.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
@@ -18,11 +24,19 @@ public:
     TerminationSignals(const TerminationSignals &) = delete;
     TerminationSignals &operator=(const TerminationSignals &) = delete;
 
+    bool isActive() const { return m_notifier != nullptr; }
+
 signals:
     void received(int signalNumber);
 
 private:
-    void drain();
+    static constexpr std::array kSignals { SIGTERM, SIGINT };
 
+    void drain();
+    void restore(std::size_t count);
+
+    int m_readEnd = -1;
     QSocketNotifier *m_notifier = nullptr;
+    // The actions these replaced, put back on the way out.
+    std::array<struct sigaction, kSignals.size()> m_previous {};
 };

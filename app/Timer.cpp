@@ -4,11 +4,8 @@
 #include <QSocketNotifier>
 
 #include <cmath>
-
-#if defined(__linux__)
 #include <sys/timerfd.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -18,20 +15,24 @@ constexpr std::chrono::microseconds kTolerance { 500 };
 } // namespace
 
 Timer::Timer(QObject *parent)
+    : Timer(WakeUp::Descriptor, parent)
+{ }
+
+Timer::Timer(WakeUp wakeUp, QObject *parent)
     : QObject(parent)
 {
     // A coarse timer may be 5 % off.
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Timer::onTimeout);
-#if defined(__linux__)
+    if (wakeUp == WakeUp::QtTimer)
+        return;
     // steady_clock reads CLOCK_MONOTONIC here, so the descriptor and m_due share one clock.
     m_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_fd >= 0) {
         m_notifier = new QSocketNotifier(qintptr(m_fd), QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, &Timer::onDescriptor);
     }
-#endif
 }
 
 Timer::~Timer()
@@ -43,10 +44,8 @@ void Timer::dropDescriptor()
 {
     delete m_notifier; // before its descriptor goes
     m_notifier = nullptr;
-#if defined(__linux__)
     if (m_fd >= 0)
         ::close(m_fd);
-#endif
     m_fd = -1;
 }
 
@@ -87,42 +86,37 @@ void Timer::arm()
 
 bool Timer::armDescriptor()
 {
-#if defined(__linux__)
     if (m_fd < 0)
         return false;
     const auto since
         = std::chrono::duration_cast<std::chrono::nanoseconds>(m_due.time_since_epoch());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
     itimerspec deadline {};
-    deadline.it_value.tv_sec = time_t(since.count() / 1000000000);
-    deadline.it_value.tv_nsec = long(since.count() % 1000000000);
+    deadline.it_value.tv_sec = seconds.count();
+    deadline.it_value.tv_nsec = (since - seconds).count();
     // A deadline of zero would disarm it; the monotonic clock is never there.
     if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &deadline, nullptr) == 0)
         return true;
     // A descriptor that cannot be set is given up for good; the QTimer takes over.
     dropDescriptor();
-#endif
     return false;
 }
 
 void Timer::disarm()
 {
     m_timer.stop();
-#if defined(__linux__)
-    if (m_fd >= 0) {
-        const itimerspec none {};
-        ::timerfd_settime(m_fd, 0, &none, nullptr);
-    }
-#endif
+    const itimerspec none {};
+    // One that cannot be disarmed would wake the loop for nothing; the QTimer takes over.
+    if (m_fd >= 0 && ::timerfd_settime(m_fd, 0, &none, nullptr) != 0)
+        dropDescriptor();
 }
 
 void Timer::onDescriptor()
 {
-#if defined(__linux__)
     quint64 expirations = 0;
     // Nothing to read means it was disarmed or re-armed since it became readable.
     if (::read(m_fd, &expirations, sizeof expirations) != ssize_t(sizeof expirations))
         return;
-#endif
     if (m_scheduled != 0)
         onTimeout();
 }

@@ -17,15 +17,22 @@ class QSocketNotifier;
 // about a tenth. After a pause longer than a whole interval one missed tick goes out at once and
 // the rest are dropped rather than sent in a burst.
 //
-// Where the system has a timer descriptor, the event loop is woken by it at the deadline to the
-// microsecond. Elsewhere, or if none can be had, a QTimer wakes it, which only counts whole
-// milliseconds, so single periods are then off by up to a millisecond either way.
+// The event loop is woken by a timer descriptor at the deadline to the microsecond, or by a
+// QTimer, which only counts whole milliseconds, so single periods are then off by up to a
+// millisecond either way.
 class Timer : public QObject
 {
     Q_OBJECT
 
 public:
+    enum class WakeUp {
+        // The QTimer takes over where no descriptor can be had (out of descriptors, say).
+        Descriptor,
+        QtTimer,
+    };
+
     explicit Timer(QObject *parent = nullptr);
+    explicit Timer(WakeUp wakeUp, QObject *parent = nullptr);
     ~Timer() override;
 
     bool enabled() const { return m_enabled; }

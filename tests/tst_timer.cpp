@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 // Stopping, restarting and falling behind. Each check errs on the safe side of a slow machine:
@@ -16,15 +17,31 @@ class tst_Timer : public QObject
 private slots:
     void stopEndsTicks_data();
     void stopEndsTicks();
+    void newIntervalGovernsNextTick_data();
     void newIntervalGovernsNextTick();
+    void fallingBehindSkipsMissedTicks_data();
     void fallingBehindSkipsMissedTicks();
     void uptimeAdvances();
 };
 
 namespace {
 
+using WakeUp = Timer::WakeUp;
 enum class StopBy { Disabling, ZeroInterval };
 enum class StopWhen { InHandler, WhileDue };
+
+// Every table runs over both ways of waking the loop.
+void addWakeUpRows(const std::function<void(const char *name, WakeUp wakeUp)> &addRows)
+{
+    addRows("descriptor", WakeUp::Descriptor);
+    addRows("QTimer", WakeUp::QtTimer);
+}
+
+void addWakeUpColumn()
+{
+    QTest::addColumn<WakeUp>("wakeUp");
+    addWakeUpRows([](const char *name, WakeUp wakeUp) { QTest::newRow(name) << wakeUp; });
+}
 
 void stop(Timer &timer, StopBy by)
 {
@@ -38,25 +55,33 @@ void stop(Timer &timer, StopBy by)
 
 void tst_Timer::stopEndsTicks_data()
 {
+    QTest::addColumn<WakeUp>("wakeUp");
     QTest::addColumn<StopBy>("by");
     QTest::addColumn<StopWhen>("when");
     QTest::addColumn<bool>("restart");
-    QTest::newRow("disabled in its handler") << StopBy::Disabling << StopWhen::InHandler << false;
-    QTest::newRow("interval 0 in its handler")
-        << StopBy::ZeroInterval << StopWhen::InHandler << false;
-    // The deadline has passed but the loop has not run yet: that wake-up must not tick.
-    QTest::newRow("disabled while due") << StopBy::Disabling << StopWhen::WhileDue << false;
-    QTest::newRow("interval 0 while due") << StopBy::ZeroInterval << StopWhen::WhileDue << false;
-    QTest::newRow("restarted while due") << StopBy::Disabling << StopWhen::WhileDue << true;
+    addWakeUpRows([](const char *name, WakeUp wakeUp) {
+        QTest::addRow("%s, disabled in its handler", name)
+            << wakeUp << StopBy::Disabling << StopWhen::InHandler << false;
+        QTest::addRow("%s, interval 0 in its handler", name)
+            << wakeUp << StopBy::ZeroInterval << StopWhen::InHandler << false;
+        // The deadline has passed but the loop has not run yet: that wake-up must not tick.
+        QTest::addRow("%s, disabled while due", name)
+            << wakeUp << StopBy::Disabling << StopWhen::WhileDue << false;
+        QTest::addRow("%s, interval 0 while due", name)
+            << wakeUp << StopBy::ZeroInterval << StopWhen::WhileDue << false;
+        QTest::addRow("%s, restarted while due", name)
+            << wakeUp << StopBy::Disabling << StopWhen::WhileDue << true;
+    });
 }
 
 void tst_Timer::stopEndsTicks()
 {
+    QFETCH(WakeUp, wakeUp);
     QFETCH(StopBy, by);
     QFETCH(StopWhen, when);
     QFETCH(bool, restart);
     constexpr int kPeriod = 5;
-    Timer timer;
+    Timer timer(wakeUp);
     int ticks = 0;
     connect(&timer, &Timer::tick, this, [&] {
         if (++ticks == 2 && when == StopWhen::InHandler)
@@ -81,9 +106,15 @@ void tst_Timer::stopEndsTicks()
     QCOMPARE(ticks, stoppedAt);
 }
 
+void tst_Timer::newIntervalGovernsNextTick_data()
+{
+    addWakeUpColumn();
+}
+
 void tst_Timer::newIntervalGovernsNextTick()
 {
-    Timer timer;
+    QFETCH(WakeUp, wakeUp);
+    Timer timer(wakeUp);
     int ticks = 0;
     connect(&timer, &Timer::tick, this, [&] { ++ticks; });
     timer.setInterval(60000);
@@ -94,10 +125,16 @@ void tst_Timer::newIntervalGovernsNextTick()
     QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3, 10000);
 }
 
+void tst_Timer::fallingBehindSkipsMissedTicks_data()
+{
+    addWakeUpColumn();
+}
+
 void tst_Timer::fallingBehindSkipsMissedTicks()
 {
+    QFETCH(WakeUp, wakeUp);
     constexpr int kPeriod = 10;
-    Timer timer;
+    Timer timer(wakeUp);
     std::vector<std::chrono::steady_clock::time_point> ticks;
     connect(&timer, &Timer::tick, this, [&] {
         ticks.push_back(std::chrono::steady_clock::now());
