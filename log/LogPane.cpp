@@ -3,6 +3,7 @@
 
 #include "LogPaneAccessible.h"
 #include "PaneFont.h"
+#include "PaneMimeData.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <string_view>
 
 namespace {
 
@@ -24,6 +27,8 @@ using namespace std::chrono_literals;
 
 // About one frame at 60 Hz.
 constexpr auto kRefreshDelay = 16ms;
+// A drag held past an edge scrolls a line a tick for each line's height it is past it.
+constexpr auto kAutoScrollInterval = 50ms;
 constexpr int kMargin = 2;
 
 constexpr auto kCopyCaption = "コピー";
@@ -33,6 +38,23 @@ bool isWordChar(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'
         || c == '-';
+}
+
+// Word moves stop where Qt's text views stop: a run of letters and digits, or a run of
+// punctuation, then the spaces after it.
+enum class CharClass { Space, Separator, Word };
+
+CharClass classOf(char c)
+{
+    constexpr std::string_view kSeparators = ".,?!@#$:;-<>[](){}=/+%&^*'\"`~|\\";
+    if (c == ' ' || c == '\t')
+        return CharClass::Space;
+    return kSeparators.find(c) == std::string_view::npos ? CharClass::Word : CharClass::Separator;
+}
+
+qint64 floorDivide(qint64 value, qint64 divisor)
+{
+    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
 }
 
 int clampToInt(qint64 value)
@@ -59,6 +81,8 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshDelay);
     connect(&m_refreshTimer, &QTimer::timeout, this, &LogPane::refresh);
+    m_autoScrollTimer.setInterval(kAutoScrollInterval);
+    connect(&m_autoScrollTimer, &QTimer::timeout, this, [this] { dragTo(m_dragPoint); });
 
     QAction *copyAction = m_contextMenu->addAction(QString::fromUtf8(kCopyCaption));
     connect(copyAction, &QAction::triggered, this, &LogPane::copy);
@@ -118,8 +142,19 @@ void LogPane::selectAll()
 
 void LogPane::copy()
 {
-    if (hasSelection())
-        QGuiApplication::clipboard()->setText(QString::fromLatin1(selectedText()));
+    if (!hasSelection())
+        return;
+    // The log is ASCII: as bytes it is one copy of the selection, with nothing widened.
+    auto *data = new QMimeData;
+    data->setData(QStringLiteral("text/plain"), copyText(selectionStart(), selectionEnd()));
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+QByteArray LogPane::copyText(qint64 from, qint64 to) const
+{
+    from = std::clamp(from, m_text.begin(), m_text.end());
+    to = std::clamp(to, from, m_text.end());
+    return m_text.mid(from, to);
 }
 
 void LogPane::moveCaret(qint64 position, bool keepAnchor)
@@ -127,6 +162,7 @@ void LogPane::moveCaret(qint64 position, bool keepAnchor)
     m_caret = std::clamp(position, m_text.begin(), m_text.end());
     if (!keepAnchor)
         m_anchor = m_caret;
+    m_desiredColumn = -1;
     ensureVisible(m_caret);
     updateFollowing();
     emit selectionChanged();
@@ -251,7 +287,7 @@ void LogPane::ensureVisible(qint64 position)
 
 qint64 LogPane::positionAt(QPoint point) const
 {
-    const qint64 row = m_topRow + (point.y() >= 0 ? point.y() / m_lineHeight : -1);
+    const qint64 row = m_topRow + floorDivide(point.y(), m_lineHeight);
     const qint64 line
         = std::clamp(row, m_text.firstLine(), m_text.firstLine() + m_text.lineCount() - 1);
     const qreal x = point.x() + horizontalScrollBar()->value() - kMargin;
@@ -334,21 +370,188 @@ void LogPane::keyPressEvent(QKeyEvent *event)
         selectAll();
     } else if (event == QKeySequence::Copy) {
         copy();
-    } else if (event == QKeySequence::MoveToStartOfDocument) {
-        moveCaret(m_text.begin(), false);
-    } else if (event == QKeySequence::MoveToEndOfDocument) {
-        moveCaret(m_text.end(), false);
-    } else if (event == QKeySequence::SelectStartOfDocument) {
-        moveCaret(m_text.begin(), true);
-    } else if (event == QKeySequence::SelectEndOfDocument) {
-        moveCaret(m_text.end(), true);
+    } else if (moveByKey(event)) {
+        // moved the caret
     } else if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown
         || event->key() == Qt::Key_Up || event->key() == Qt::Key_Down
         || event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
+        // Other modifiers scroll without moving the caret.
         QAbstractScrollArea::keyPressEvent(event);
     } else {
         event->ignore();
     }
+}
+
+bool LogPane::moveByKey(const QKeyEvent *event)
+{
+    struct KeyMove
+    {
+        QKeySequence::StandardKey key;
+        Move move;
+        bool select;
+    };
+    static constexpr KeyMove kKeyMoves[] = {
+        { QKeySequence::MoveToPreviousChar, Move::Left, false },
+        { QKeySequence::MoveToNextChar, Move::Right, false },
+        { QKeySequence::MoveToPreviousWord, Move::WordLeft, false },
+        { QKeySequence::MoveToNextWord, Move::WordRight, false },
+        { QKeySequence::MoveToStartOfLine, Move::LineStart, false },
+        { QKeySequence::MoveToEndOfLine, Move::LineEnd, false },
+        { QKeySequence::MoveToStartOfBlock, Move::LineStart, false },
+        { QKeySequence::MoveToEndOfBlock, Move::LineEnd, false },
+        { QKeySequence::MoveToPreviousLine, Move::Up, false },
+        { QKeySequence::MoveToNextLine, Move::Down, false },
+        { QKeySequence::MoveToPreviousPage, Move::PageUp, false },
+        { QKeySequence::MoveToNextPage, Move::PageDown, false },
+        { QKeySequence::MoveToStartOfDocument, Move::Start, false },
+        { QKeySequence::MoveToEndOfDocument, Move::End, false },
+        { QKeySequence::SelectPreviousChar, Move::Left, true },
+        { QKeySequence::SelectNextChar, Move::Right, true },
+        { QKeySequence::SelectPreviousWord, Move::WordLeft, true },
+        { QKeySequence::SelectNextWord, Move::WordRight, true },
+        { QKeySequence::SelectStartOfLine, Move::LineStart, true },
+        { QKeySequence::SelectEndOfLine, Move::LineEnd, true },
+        { QKeySequence::SelectStartOfBlock, Move::LineStart, true },
+        { QKeySequence::SelectEndOfBlock, Move::LineEnd, true },
+        { QKeySequence::SelectPreviousLine, Move::Up, true },
+        { QKeySequence::SelectNextLine, Move::Down, true },
+        { QKeySequence::SelectPreviousPage, Move::PageUp, true },
+        { QKeySequence::SelectNextPage, Move::PageDown, true },
+        { QKeySequence::SelectStartOfDocument, Move::Start, true },
+        { QKeySequence::SelectEndOfDocument, Move::End, true },
+    };
+    for (const KeyMove &keyMove : kKeyMoves) {
+        if (event->matches(keyMove.key)) {
+            move(keyMove.move, keyMove.select);
+            if (keyMove.select)
+                offerPrimarySelection();
+            return true;
+        }
+    }
+    return false;
+}
+
+void LogPane::move(Move move, bool keepAnchor)
+{
+    const qint64 line = m_text.lineOf(m_caret);
+    const qint64 start = m_text.lineStart(line);
+    const qint64 length = m_text.line(line).size();
+    const qint64 column = std::min(m_caret - start, length);
+    const qint64 firstLine = m_text.firstLine();
+    const qint64 lastLine = firstLine + m_text.lineCount() - 1;
+    // As in Qt's text views, a plain arrow collapses a selection at its edge.
+    const bool collapse = hasSelection() && !keepAnchor;
+    qint64 target = m_caret;
+    switch (move) {
+    case Move::Left:
+        if (collapse)
+            target = selectionStart();
+        else if (column > 0)
+            target = start + column - 1;
+        else if (line > firstLine)
+            target = m_text.lineStart(line - 1) + m_text.line(line - 1).size();
+        break;
+    case Move::Right:
+        if (collapse)
+            target = selectionEnd();
+        else if (column < length)
+            target = start + column + 1;
+        else if (line < lastLine)
+            target = m_text.lineStart(line + 1);
+        break;
+    case Move::WordLeft:
+        target = wordLeft(m_caret);
+        break;
+    case Move::WordRight:
+        target = wordRight(m_caret);
+        break;
+    case Move::LineStart:
+        target = start;
+        break;
+    case Move::LineEnd:
+        target = start + length;
+        break;
+    case Move::Up:
+    case Move::Down:
+    case Move::PageUp:
+    case Move::PageDown: {
+        const bool page = move == Move::PageUp || move == Move::PageDown;
+        const bool up = move == Move::Up || move == Move::PageUp;
+        const qint64 rows = page ? visibleRows() : 1;
+        const qint64 toLine = std::clamp(up ? line - rows : line + rows, firstLine, lastLine);
+        if (toLine == line) {
+            // On the first or last line only a selecting arrow moves, to the very end.
+            if (page || !keepAnchor)
+                return;
+            target = up ? m_text.begin() : m_text.end();
+            break;
+        }
+        const qint64 desired = m_desiredColumn >= 0 ? m_desiredColumn : m_caret - start;
+        if (page)
+            m_topRow += toLine - line;
+        moveCaret(atColumn(toLine, desired), keepAnchor);
+        m_desiredColumn = desired;
+        // Paging down to the last line is a scroll to the end: it follows again.
+        if (move == Move::PageDown && !hasSelection() && m_topRow >= lastTopRow()) {
+            m_anchor = m_caret = m_text.end();
+            updateFollowing();
+        }
+        return;
+    }
+    case Move::Start:
+        target = m_text.begin();
+        break;
+    case Move::End:
+        target = m_text.end();
+        break;
+    }
+    moveCaret(target, keepAnchor);
+}
+
+qint64 LogPane::atColumn(qint64 line, qint64 column) const
+{
+    return m_text.lineStart(line) + std::min<qint64>(column, m_text.line(line).size());
+}
+
+qint64 LogPane::wordRight(qint64 position) const
+{
+    const qint64 line = m_text.lineOf(position);
+    const qint64 start = m_text.lineStart(line);
+    const QByteArrayView bytes = m_text.line(line);
+    qint64 column = std::min<qint64>(position - start, bytes.size());
+    if (column == bytes.size()) {
+        const bool last = line == m_text.firstLine() + m_text.lineCount() - 1;
+        return last ? start + column : m_text.lineStart(line + 1);
+    }
+    const CharClass first = classOf(bytes[column]);
+    if (first != CharClass::Space) {
+        while (column < bytes.size() && classOf(bytes[column]) == first)
+            ++column;
+    }
+    while (column < bytes.size() && classOf(bytes[column]) == CharClass::Space)
+        ++column;
+    return start + column;
+}
+
+qint64 LogPane::wordLeft(qint64 position) const
+{
+    const qint64 line = m_text.lineOf(position);
+    const qint64 start = m_text.lineStart(line);
+    const QByteArrayView bytes = m_text.line(line);
+    qint64 column = std::min<qint64>(position - start, bytes.size());
+    if (column == 0) {
+        return line == m_text.firstLine()
+            ? start
+            : m_text.lineStart(line - 1) + m_text.line(line - 1).size();
+    }
+    while (column > 0 && classOf(bytes[column - 1]) == CharClass::Space)
+        --column;
+    if (column > 0) {
+        const CharClass last = classOf(bytes[column - 1]);
+        while (column > 0 && classOf(bytes[column - 1]) == last)
+            --column;
+    }
+    return start + column;
 }
 
 void LogPane::mousePressEvent(QMouseEvent *event)
@@ -358,26 +561,51 @@ void LogPane::mousePressEvent(QMouseEvent *event)
         return;
     }
     m_dragging = true;
-    moveCaret(
-        positionAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier));
+    m_dragPoint = event->position().toPoint();
+    moveCaret(positionAt(m_dragPoint), event->modifiers().testFlag(Qt::ShiftModifier));
 }
 
 void LogPane::mouseMoveEvent(QMouseEvent *event)
 {
     if (m_dragging && event->buttons().testFlag(Qt::LeftButton))
-        moveCaret(positionAt(event->position().toPoint()), true);
+        dragTo(event->position().toPoint());
+}
+
+void LogPane::dragTo(QPoint point)
+{
+    m_dragPoint = point;
+    moveCaret(positionAt(point), true);
+    const bool pastAnEdge = point.y() < 0 || point.y() >= viewport()->height();
+    if (!pastAnEdge)
+        m_autoScrollTimer.stop();
+    else if (!m_autoScrollTimer.isActive())
+        m_autoScrollTimer.start();
 }
 
 void LogPane::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton)
-        m_dragging = false;
+    if (event->button() != Qt::LeftButton || !m_dragging)
+        return;
+    m_dragging = false;
+    m_autoScrollTimer.stop();
+    offerPrimarySelection();
 }
 
 void LogPane::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton)
-        selectWordAt(positionAt(event->position().toPoint()));
+    if (event->button() != Qt::LeftButton)
+        return;
+    selectWordAt(positionAt(event->position().toPoint()));
+    offerPrimarySelection();
+}
+
+void LogPane::offerPrimarySelection()
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection()) {
+        clipboard->setMimeData(
+            new PaneMimeData(*this, selectionStart(), selectionEnd()), QClipboard::Selection);
+    }
 }
 
 void LogPane::selectWordAt(qint64 position)

@@ -33,7 +33,10 @@ public:
     void setSelectionStart(qint64 position);
     void select(qint64 anchor, qint64 caret);
     void selectAll();
+    // Puts the selection on the clipboard as bytes.
     void copy();
+    // What a copy of the range holds; throws std::bad_alloc when there is no memory for it.
+    QByteArray copyText(qint64 from, qint64 to) const;
 
     bool isFollowing() const { return m_following; }
     // The line shown in the top row.
@@ -71,6 +74,22 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    // Where a key takes the caret.
+    enum class Move {
+        Left,
+        Right,
+        WordLeft,
+        WordRight,
+        LineStart,
+        LineEnd,
+        Up,
+        Down,
+        PageUp,
+        PageDown,
+        Start,
+        End
+    };
+
     void scheduleRefresh();
     void refresh();
     void updateMetrics();
@@ -78,6 +97,13 @@ private:
     void userScrolled();
     void updateFollowing();
     void moveCaret(qint64 position, bool keepAnchor);
+    bool moveByKey(const QKeyEvent *event);
+    void move(Move move, bool keepAnchor);
+    qint64 wordRight(qint64 position) const;
+    qint64 wordLeft(qint64 position) const;
+    qint64 atColumn(qint64 line, qint64 column) const;
+    void dragTo(QPoint point);
+    void offerPrimarySelection();
     void selectWordAt(qint64 position);
     int visibleRows() const;
     // Rows count lines by number; the row just above the first line held, when lines were let
@@ -96,7 +122,12 @@ private:
     bool m_movingScrollBars = false;
     // Rows per step of the vertical scroll bar, more than one once the rows outgrow an int.
     qint64 m_rowsPerStep = 1;
+    // The column Up and Down keep to across shorter lines; -1 when the caret moved otherwise.
+    qint64 m_desiredColumn = -1;
     bool m_dragging = false;
+    QPoint m_dragPoint;
+    // Scrolls on while a drag is held past the top or the bottom edge.
+    QTimer m_autoScrollTimer;
     int m_lineHeight = 1;
     qreal m_charWidth = 1;
     qreal m_ascent = 0;

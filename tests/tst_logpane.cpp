@@ -62,6 +62,10 @@ private slots:
     void clearEmptiesAndFollows();
     void followOrHold_data();
     void followOrHold();
+    void keysMoveTheCaret_data();
+    void keysMoveTheCaret();
+    void dragPastAnEdgeScrolls_data();
+    void dragPastAnEdgeScrolls();
     void selectionStartIsClamped_data();
     void selectionStartIsClamped();
     void copyGivesTextWithLineEnds();
@@ -108,8 +112,14 @@ void tst_LogPane::followOrHold_data()
     row(
         "wheel up", [](LogPane &pane) { return wheel(pane, 1), QByteArray(); }, false);
     row(
-        "wheel up, then down to the end",
-        [](LogPane &pane) { return wheel(pane, 2), wheel(pane, -5), QByteArray(); }, true);
+        "wheel up, a line arrives, wheel down to the end",
+        [](LogPane &pane) {
+            wheel(pane, 2);
+            pane.append(statusLine(kFirstLines));
+            wheel(pane, -5);
+            return QByteArray();
+        },
+        true);
     row(
         "scroll bar to the top",
         [](LogPane &pane) {
@@ -121,6 +131,7 @@ void tst_LogPane::followOrHold_data()
         "scroll bar to the top and back",
         [](LogPane &pane) {
             pane.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+            pane.append(statusLine(kFirstLines));
             pane.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
             return QByteArray();
         },
@@ -182,6 +193,36 @@ void tst_LogPane::followOrHold_data()
         },
         false);
     row(
+        "PageUp, PageDown",
+        [](LogPane &pane) {
+            QTest::keyClick(&pane, Qt::Key_PageUp);
+            QTest::keyClick(&pane, Qt::Key_PageDown);
+            return QByteArray();
+        },
+        true);
+    row(
+        "Up", [](LogPane &pane) { return QTest::keyClick(&pane, Qt::Key_Up), QByteArray(); },
+        false);
+    row(
+        "Shift+PageUp",
+        [](LogPane &pane) {
+            QTest::keyClick(&pane, Qt::Key_PageUp, Qt::ShiftModifier);
+            return pane.selectedText();
+        },
+        false);
+    row(
+        "drag",
+        [](LogPane &pane) {
+            const qint64 from = pane.content().end() - 4 * lineLength();
+            const qint64 to = from + lineLength() + 7;
+            QTest::mousePress(pane.viewport(), Qt::LeftButton, {}, cellOf(pane, from));
+            QTest::mouseMove(pane.viewport(), cellOf(pane, from + 3));
+            QTest::mouseMove(pane.viewport(), cellOf(pane, to));
+            QTest::mouseRelease(pane.viewport(), Qt::LeftButton, {}, cellOf(pane, to));
+            return pane.content().mid(from, to);
+        },
+        false);
+    row(
         "shift-click",
         [](LogPane &pane) {
             const qint64 from = pane.content().end() - 3 * lineLength();
@@ -217,7 +258,7 @@ void tst_LogPane::followOrHold()
 
     for (int i = kFirstLines; i < kFirstLines + kLaterLines; ++i)
         pane.append(statusLine(i));
-    QTRY_COMPARE(bar->maximum(), kFirstLines + kLaterLines + 1 - bar->pageStep());
+    QTRY_COMPARE(bar->maximum(), pane.content().lineCount() - bar->pageStep());
     QCOMPARE(pane.isFollowing(), follows);
     if (follows) {
         QCOMPARE(bar->value(), bar->maximum());
@@ -234,6 +275,111 @@ void tst_LogPane::followOrHold()
     pane.copy();
     if (!selects.isEmpty())
         QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(selects));
+}
+
+void tst_LogPane::keysMoveTheCaret_data()
+{
+    QTest::addColumn<qint64>("anchor");
+    QTest::addColumn<qint64>("caret");
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<qint64>("expectedAnchor");
+    QTest::addColumn<qint64>("expectedCaret");
+
+    // Lines start at 0, 20, 40 and 53; the pane's text is in keysMoveTheCaret().
+    const auto row = [](const char *name, qint64 anchor, qint64 caret, const QKeySequence &keys,
+                         qint64 expectedAnchor, qint64 expectedCaret) {
+        QTest::newRow(name) << anchor << caret << keys << expectedAnchor << expectedCaret;
+    };
+    constexpr auto shift = Qt::ShiftModifier;
+    constexpr auto ctrl = Qt::ControlModifier;
+    const auto key = [](Qt::KeyboardModifiers modifiers, Qt::Key key) {
+        return QKeyCombination(modifiers, key);
+    };
+    const auto twice = [](QKeyCombination k) { return QKeySequence(k, k); };
+    row("Right", 5, 5, QKeySequence(Qt::Key_Right), 6, 6);
+    row("Right at a line's end skips CR LF", 18, 18, QKeySequence(Qt::Key_Right), 20, 20);
+    row("Left at a line's start", 20, 20, QKeySequence(Qt::Key_Left), 18, 18);
+    row("Shift+Right over the line break", 18, 18, QKeySequence(key(shift, Qt::Key_Right)), 18, 20);
+    row("Shift+Left", 5, 5, twice(key(shift, Qt::Key_Left)), 5, 3);
+    row("Left collapses to the start", 3, 15, QKeySequence(Qt::Key_Left), 3, 3);
+    row("Right collapses to the end", 15, 3, QKeySequence(Qt::Key_Right), 15, 15);
+    row("Home", 5, 5, QKeySequence(Qt::Key_Home), 0, 0);
+    row("End", 25, 25, QKeySequence(Qt::Key_End), 38, 38);
+    row("Shift+End", 5, 5, QKeySequence(key(shift, Qt::Key_End)), 5, 18);
+    row("Shift+Home", 25, 25, QKeySequence(key(shift, Qt::Key_Home)), 25, 20);
+    row("Ctrl+Right over words to the next line", 0, 0,
+        QKeySequence(key(ctrl, Qt::Key_Right), key(ctrl, Qt::Key_Right), key(ctrl, Qt::Key_Right),
+            key(ctrl, Qt::Key_Right)),
+        20, 20);
+    row("Ctrl+Right over punctuation", 20, 20, twice(key(ctrl, Qt::Key_Right)), 27, 27);
+    row("Ctrl+Right stops at a run of punctuation", 44, 44, twice(key(ctrl, Qt::Key_Right)), 47,
+        47);
+    row("Ctrl+Left over spaces and punctuation", 53, 53,
+        QKeySequence(key(ctrl, Qt::Key_Left), key(ctrl, Qt::Key_Left), key(ctrl, Qt::Key_Left),
+            key(ctrl, Qt::Key_Left)),
+        45, 45);
+    row("Ctrl+Shift+Left", 11, 11, QKeySequence(key(ctrl | shift, Qt::Key_Left)), 11, 8);
+    row("Up keeps the column", 36, 36, QKeySequence(Qt::Key_Up), 16, 16);
+    row("Down keeps the column across a short line", 17, 17,
+        QKeySequence(Qt::Key_Down, Qt::Key_Down, Qt::Key_Down), 57, 57);
+    row("Down and back up", 17, 17,
+        QKeySequence(Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Up), 17, 17);
+    row("Up on the first line", 5, 5, QKeySequence(Qt::Key_Up), 5, 5);
+    row("Shift+Up on the first line", 5, 5, QKeySequence(key(shift, Qt::Key_Up)), 5, 0);
+    row("Shift+Down", 5, 5, QKeySequence(key(shift, Qt::Key_Down)), 5, 25);
+    row("Shift+Down on the last line", 55, 55, QKeySequence(key(shift, Qt::Key_Down)), 55, 57);
+    row("Shift+PageDown", 5, 5, QKeySequence(key(shift, Qt::Key_PageDown)), 5, 57);
+    row("Shift+PageUp", 57, 57, QKeySequence(key(shift, Qt::Key_PageUp)), 57, 4);
+    row("Ctrl+Shift+End", 5, 5, QKeySequence(key(ctrl | shift, Qt::Key_End)), 5, 57);
+    row("Ctrl+Shift+Home", 25, 25, QKeySequence(key(ctrl | shift, Qt::Key_Home)), 25, 0);
+}
+
+void tst_LogPane::keysMoveTheCaret()
+{
+    QFETCH(qint64, anchor);
+    QFETCH(qint64, caret);
+    QFETCH(QKeySequence, keys);
+    QFETCH(qint64, expectedAnchor);
+    QFETCH(qint64, expectedCaret);
+    LogPane pane;
+    showLikeTheWindow(pane);
+    pane.append("Receive 16 1000001\r\n0000 : 1A 00 FF 07\r\n  x.y--z  w\r\nlast");
+    pane.select(anchor, caret);
+    QTest::keySequence(&pane, keys);
+    QCOMPARE(pane.caret(), expectedCaret);
+    QCOMPARE(pane.selectionStart() + pane.selectionEnd() - pane.caret(), expectedAnchor);
+}
+
+void tst_LogPane::dragPastAnEdgeScrolls_data()
+{
+    QTest::addColumn<bool>("up");
+    QTest::newRow("past the top") << true;
+    QTest::newRow("past the bottom") << false;
+}
+
+// Held past an edge, a drag goes on scrolling and selecting until it comes back or lets go.
+void tst_LogPane::dragPastAnEdgeScrolls()
+{
+    QFETCH(bool, up);
+    LogPane pane;
+    showLikeTheWindow(pane);
+    for (int i = 0; i < kFirstLines; ++i)
+        pane.append(statusLine(i));
+    QTRY_VERIFY(pane.topLine() > 50);
+    if (!up)
+        pane.setSelectionStart(0);
+    const qint64 top = pane.topLine();
+    const qint64 pressed = pane.content().lineStart(top + 2);
+    QWidget *viewport = pane.viewport();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, cellOf(pane, pressed));
+    QTest::mouseMove(viewport, QPoint(5, up ? -10 : viewport->height() + 10));
+    QTRY_VERIFY(up ? pane.topLine() <= top - 3 : pane.topLine() >= top + 3);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, QPoint(5, 5));
+    const qint64 scrolled = pane.topLine();
+    QCOMPARE(pane.selectionStart() + pane.selectionEnd() - pane.caret(), pressed);
+    QVERIFY(pane.hasSelection());
+    QTest::qWait(200);
+    QCOMPARE(pane.topLine(), scrolled);
 }
 
 void tst_LogPane::selectionStartIsClamped_data()

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include <algorithm>
 #include <cstdint>
@@ -67,6 +68,24 @@ void pressKey(int key, Qt::KeyboardModifiers modifiers)
     QApplication::sendEvent(pane, &event);
 }
 
+void sendMouse(QEvent::Type type, QPoint at, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, at, pane->viewport()->mapToGlobal(at), Qt::LeftButton, buttons, {});
+    QApplication::sendEvent(pane->viewport(), &event);
+}
+
+// For moves whose target the model does not compute: the selection must lie in the text, and
+// the pane follows exactly when nothing is selected and the caret is at the end in view.
+void adoptSelection(Model &model)
+{
+    model.anchor = pane->selectionStart() + pane->selectionEnd() - pane->caret();
+    model.caret = pane->caret();
+    check(model.clamp(model.anchor) == model.anchor && model.clamp(model.caret) == model.caret);
+    if (pane->isFollowing())
+        check(model.anchor == model.caret && model.caret == model.text.size());
+    model.following = pane->isFollowing();
+}
+
 // The panes hold ASCII: printable characters and CR LF line ends.
 QByteArray lineFrom(Input &input)
 {
@@ -97,13 +116,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     pane->clear();
     QGuiApplication::clipboard()->clear();
     while (!input.atEnd()) {
-        switch (input.byte() % 8) {
-        case 0: { // lines arrive: the caret stays unless the pane follows its end
+        switch (input.byte() % 10) {
+        case 0: { // lines arrive: a held pane keeps its view, caret and selection
             const QByteArray line = lineFrom(input);
+            const qint64 top = pane->topLine();
             pane->append(line);
             model.text += line;
             if (model.following)
                 model.anchor = model.caret = model.text.size();
+            else
+                check(pane->topLine() == top);
             break;
         }
         case 1: { // Ctrl+Home, Ctrl+End, with or without Shift
@@ -156,6 +178,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             model.caret = model.text.size();
             model.userActed();
             break;
+        case 8: { // any move key: the model takes the pane's word for where the caret went
+            constexpr Qt::Key kKeys[] = { Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down,
+                Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown };
+            const uint8_t choice = input.byte();
+            pressKey(kKeys[choice % 8],
+                (choice & 8 ? Qt::ShiftModifier : Qt::NoModifier)
+                    | (choice & 16 ? Qt::ControlModifier : Qt::NoModifier));
+            adoptSelection(model);
+            break;
+        }
+        case 9: { // a drag between two points, either of them maybe outside the view
+            const auto point
+                = [&input] { return QPoint(int(input.byte()) - 28, int(input.byte()) - 28); };
+            const QPoint from = point();
+            const QPoint to = point();
+            sendMouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+            sendMouse(QEvent::MouseMove, to, Qt::LeftButton);
+            sendMouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+            adoptSelection(model);
+            break;
+        }
         }
         check(pane->text() == model.text);
         check(pane->selectionStart() == std::min(model.anchor, model.caret));

@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: MIT
+#include "PaneMimeData.h"
+
+#include "LogPane.h"
+
+#include <new>
+
+namespace {
+
+QString plainText()
+{
+    return QStringLiteral("text/plain");
+}
+
+} // namespace
+
+PaneMimeData::PaneMimeData(const LogPane &pane, qint64 from, qint64 to)
+    : m_pane(&pane)
+    , m_from(from)
+    , m_to(to)
+{ }
+
+QStringList PaneMimeData::formats() const
+{
+    return { plainText() };
+}
+
+bool PaneMimeData::hasFormat(const QString &mimeType) const
+{
+    return mimeType == plainText();
+}
+
+QVariant PaneMimeData::retrieveData(const QString &mimeType, QMetaType) const
+{
+    if (mimeType != plainText() || !m_pane)
+        return {};
+    // The bytes as they are: Qt hands text/plain on to a program asking for UTF8_STRING as it
+    // is, and ASCII needs no conversion. What was let go since is simply no longer there.
+    try {
+        return m_pane->copyText(m_from, m_to);
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
+}
