@@ -14,6 +14,8 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 #include <chrono>
@@ -33,6 +35,7 @@ constexpr int kMargin = 2;
 
 constexpr auto kCopyCaption = "コピー";
 constexpr auto kSelectAllCaption = "すべて選択";
+constexpr auto kDiscardNoticeCaption = "（古い %1 行は破棄されました）";
 
 bool isWordChar(char c)
 {
@@ -97,6 +100,8 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
 void LogPane::clear()
 {
     m_text.clear();
+    m_reportedBegin = m_reportedEnd = m_text.end();
+    LogPaneAccessible::contentReplaced(*this);
     m_anchor = m_caret = m_text.end();
     m_topRow = firstRow();
     m_following = true;
@@ -159,6 +164,8 @@ QByteArray LogPane::copyText(qint64 from, qint64 to) const
 
 void LogPane::moveCaret(qint64 position, bool keepAnchor)
 {
+    const qint64 start = selectionStart();
+    const qint64 end = selectionEnd();
     m_caret = std::clamp(position, m_text.begin(), m_text.end());
     if (!keepAnchor)
         m_anchor = m_caret;
@@ -166,6 +173,8 @@ void LogPane::moveCaret(qint64 position, bool keepAnchor)
     ensureVisible(m_caret);
     updateFollowing();
     emit selectionChanged();
+    LogPaneAccessible::caretMoved(*this,
+        (start != end || hasSelection()) && (start != selectionStart() || end != selectionEnd()));
     viewport()->update();
 }
 
@@ -186,10 +195,15 @@ void LogPane::refresh()
         m_topRow = lastTopRow();
     updateScrollBars();
     viewport()->update();
-    if (QAccessible::isActive()) {
-        QAccessibleEvent event(this, QAccessible::TextUpdated);
-        QAccessible::updateAccessibility(&event);
+    if (m_text.begin() != m_reportedBegin) {
+        LogPaneAccessible::contentReplaced(*this);
+    } else if (m_text.end() != m_reportedEnd) {
+        LogPaneAccessible::appended(*this, m_reportedEnd);
+        if (m_following)
+            LogPaneAccessible::caretMoved(*this, false);
     }
+    m_reportedBegin = m_text.begin();
+    m_reportedEnd = m_text.end();
 }
 
 void LogPane::updateMetrics()
@@ -236,7 +250,9 @@ void LogPane::updateScrollBars()
     vertical->setPageStep(int(std::max<qint64>(1, visibleRows() / m_rowsPerStep)));
     vertical->setValue(int((m_topRow - first) / m_rowsPerStep));
 
-    const qint64 width = qint64(std::ceil(qreal(m_text.longestLine()) * m_charWidth)) + 2 * kMargin;
+    // One cell more than the longest line: room for the caret or a selected line break there.
+    const qint64 width
+        = qint64(std::ceil(qreal(m_text.longestLine() + 1) * m_charWidth)) + 2 * kMargin;
     QScrollBar *horizontal = horizontalScrollBar();
     horizontal->setPageStep(viewport()->width());
     horizontal->setRange(0, clampToInt(std::max<qint64>(0, width - viewport()->width())));
@@ -301,6 +317,35 @@ QRect LogPane::characterRect(qint64 position) const
     const qint64 x = qint64(std::floor(columnX(position - m_text.lineStart(line))));
     const qint64 y = (line - m_topRow) * m_lineHeight;
     return QRect(clampToInt(x), clampToInt(y), int(std::ceil(m_charWidth)), m_lineHeight);
+}
+
+QByteArray LogPane::visibleText() const
+{
+    const qint64 first = std::max(m_topRow, m_text.firstLine());
+    const qint64 last = std::min(m_text.firstLine() + m_text.lineCount(), m_topRow + visibleRows());
+    return m_text.mid(
+        m_text.lineStart(first), last > first ? m_text.lineStart(last) : m_text.end());
+}
+
+QString LogPane::discardNotice() const
+{
+    if (m_text.firstLine() == 0)
+        return {};
+    return QString::fromUtf8(kDiscardNoticeCaption)
+        .arg(QLocale(QLocale::Japanese, QLocale::Japan).toString(m_text.firstLine()));
+}
+
+bool LogPane::event(QEvent *event)
+{
+    if (event->type() != QEvent::Paint)
+        return QAbstractScrollArea::event(event);
+    // The frame is drawn as the style draws a text field's, which shows focus where a plain
+    // panel would not.
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    style()->drawPrimitive(QStyle::PE_FrameLineEdit, &option, &painter, this);
+    return true;
 }
 
 void LogPane::paintEvent(QPaintEvent *)

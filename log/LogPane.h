@@ -55,11 +55,16 @@ public:
     qint64 positionAt(QPoint point) const;
     QRect characterRect(qint64 position) const;
     void ensureVisible(qint64 position);
+    // The lines in view, as assistive technology reads them.
+    QByteArray visibleText() const;
+    // How many lines were let go, as the pane says it above its first line; empty while none.
+    QString discardNotice() const;
 
 signals:
     void selectionChanged();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -131,6 +136,9 @@ private:
     int m_lineHeight = 1;
     qreal m_charWidth = 1;
     qreal m_ascent = 0;
+    // The text as assistive technology last heard of it.
+    qint64 m_reportedBegin = 0;
+    qint64 m_reportedEnd = 0;
     // Appends only mark the pane dirty; this timer turns a burst of them into one repaint.
     QTimer m_refreshTimer;
     QMenu *const m_contextMenu;

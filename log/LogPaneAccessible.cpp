@@ -8,17 +8,26 @@
 
 namespace {
 
-// Screen readers speak in int offsets; a longer log is cut off at what they can address.
-int toOffset(qint64 position)
-{
-    return int(std::min<qint64>(position, INT_MAX));
-}
+// A screen reader that asks for more gets this much: a log can be far larger than anyone
+// listens to, and widened to UTF-16 it would take twice its size again.
+constexpr qint64 kLongestText = 1024 * 1024;
+// Arrivals up to this size between two frames are passed on as text; a flood is only noted.
+constexpr qint64 kLongestInsert = 4096;
 
 QAccessibleInterface *logPaneFactory(const QString &className, QObject *object)
 {
     if (className == QLatin1String("LogPane") && object && object->isWidgetType())
         return new LogPaneAccessible(static_cast<QWidget *>(object));
     return nullptr;
+}
+
+int wordClass(char c)
+{
+    if (c == ' ' || c == '\t')
+        return 0;
+    const bool alphanumeric
+        = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    return alphanumeric ? 1 : 2;
 }
 
 } // namespace
@@ -41,6 +50,17 @@ LogPane *LogPaneAccessible::pane() const
     return static_cast<LogPane *>(widget());
 }
 
+qint64 LogPaneAccessible::toPosition(int offset) const
+{
+    const LogText &text = pane()->content();
+    return std::clamp(text.begin() + offset, text.begin(), text.end());
+}
+
+int LogPaneAccessible::toOffset(qint64 position) const
+{
+    return int(std::clamp<qint64>(position - pane()->content().begin(), 0, INT_MAX));
+}
+
 void *LogPaneAccessible::interface_cast(QAccessible::InterfaceType type)
 {
     if (type == QAccessible::TextInterface)
@@ -51,7 +71,9 @@ void *LogPaneAccessible::interface_cast(QAccessible::InterfaceType type)
 QString LogPaneAccessible::text(QAccessible::Text t) const
 {
     if (t == QAccessible::Value)
-        return QString::fromLatin1(pane()->text());
+        return QString::fromLatin1(pane()->visibleText());
+    if (t == QAccessible::Description && !pane()->discardNotice().isEmpty())
+        return pane()->discardNotice();
     return QAccessibleWidget::text(t);
 }
 
@@ -75,12 +97,12 @@ void LogPaneAccessible::selection(int selectionIndex, int *startOffset, int *end
 
 int LogPaneAccessible::selectionCount() const
 {
-    return pane()->selectionEnd() > pane()->selectionStart() ? 1 : 0;
+    return pane()->hasSelection() ? 1 : 0;
 }
 
 void LogPaneAccessible::addSelection(int startOffset, int endOffset)
 {
-    pane()->select(startOffset, endOffset);
+    setSelection(0, startOffset, endOffset);
 }
 
 void LogPaneAccessible::removeSelection(int selectionIndex)
@@ -92,7 +114,7 @@ void LogPaneAccessible::removeSelection(int selectionIndex)
 void LogPaneAccessible::setSelection(int selectionIndex, int startOffset, int endOffset)
 {
     if (selectionIndex == 0)
-        pane()->select(startOffset, endOffset);
+        pane()->select(toPosition(startOffset), toPosition(endOffset));
 }
 
 int LogPaneAccessible::cursorPosition() const
@@ -102,22 +124,92 @@ int LogPaneAccessible::cursorPosition() const
 
 void LogPaneAccessible::setCursorPosition(int position)
 {
-    pane()->setSelectionStart(position);
+    pane()->setSelectionStart(toPosition(position));
 }
 
 QString LogPaneAccessible::text(int startOffset, int endOffset) const
 {
-    return QString::fromLatin1(pane()->content().mid(startOffset, endOffset));
+    const qint64 from = toPosition(startOffset);
+    const qint64 to = std::min(toPosition(endOffset), from + kLongestText);
+    return QString::fromLatin1(pane()->content().mid(from, to));
+}
+
+std::pair<qint64, qint64> LogPaneAccessible::unitAt(
+    qint64 position, QAccessible::TextBoundaryType boundaryType) const
+{
+    const LogText &text = pane()->content();
+    position = std::clamp(position, text.begin(), text.end());
+    const qint64 line = text.lineOf(position);
+    const qint64 start = text.lineStart(line);
+    const qint64 next
+        = line + 1 < text.firstLine() + text.lineCount() ? text.lineStart(line + 1) : text.end();
+    switch (boundaryType) {
+    case QAccessible::CharBoundary:
+        return { position, std::min(position + 1, text.end()) };
+    case QAccessible::WordBoundary: {
+        const QByteArrayView bytes = text.line(line);
+        qint64 from = position - start;
+        if (from >= bytes.size())
+            return { start + bytes.size(), next };
+        const int kind = wordClass(bytes[from]);
+        qint64 to = from;
+        while (from > 0 && wordClass(bytes[from - 1]) == kind)
+            --from;
+        while (to < bytes.size() && wordClass(bytes[to]) == kind)
+            ++to;
+        return { start + from, start + to };
+    }
+    case QAccessible::NoBoundary:
+        return { text.begin(), text.end() };
+    default: // a log's lines are its sentences and paragraphs too
+        return { start, next };
+    }
+}
+
+QString LogPaneAccessible::unitText(
+    std::pair<qint64, qint64> unit, int *startOffset, int *endOffset) const
+{
+    *startOffset = toOffset(unit.first);
+    *endOffset = toOffset(unit.second);
+    return text(*startOffset, *endOffset);
+}
+
+QString LogPaneAccessible::textAtOffset(
+    int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset, int *endOffset) const
+{
+    return unitText(unitAt(toPosition(offset), boundaryType), startOffset, endOffset);
+}
+
+QString LogPaneAccessible::textBeforeOffset(
+    int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset, int *endOffset) const
+{
+    const qint64 start = unitAt(toPosition(offset), boundaryType).first;
+    if (start <= pane()->content().begin()) {
+        *startOffset = *endOffset = 0;
+        return {};
+    }
+    return unitText(unitAt(start - 1, boundaryType), startOffset, endOffset);
+}
+
+QString LogPaneAccessible::textAfterOffset(
+    int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset, int *endOffset) const
+{
+    const qint64 end = unitAt(toPosition(offset), boundaryType).second;
+    if (end >= pane()->content().end()) {
+        *startOffset = *endOffset = characterCount();
+        return {};
+    }
+    return unitText(unitAt(end, boundaryType), startOffset, endOffset);
 }
 
 int LogPaneAccessible::characterCount() const
 {
-    return toOffset(pane()->content().size());
+    return toOffset(pane()->content().end());
 }
 
 QRect LogPaneAccessible::characterRect(int offset) const
 {
-    const QRect local = pane()->characterRect(offset);
+    const QRect local = pane()->characterRect(toPosition(offset));
     return QRect(pane()->viewport()->mapToGlobal(local.topLeft()), local.size());
 }
 
@@ -128,11 +220,55 @@ int LogPaneAccessible::offsetAtPoint(const QPoint &point) const
 
 void LogPaneAccessible::scrollToSubstring(int startIndex, int)
 {
-    pane()->ensureVisible(startIndex);
+    pane()->ensureVisible(toPosition(startIndex));
 }
 
 QString LogPaneAccessible::attributes(int offset, int *startOffset, int *endOffset) const
 {
     *startOffset = *endOffset = offset;
     return {};
+}
+
+void LogPaneAccessible::caretMoved(LogPane &pane, bool selectionChanged)
+{
+    if (!QAccessible::isActive())
+        return;
+    const qint64 begin = pane.content().begin();
+    const auto offset = [begin](qint64 position) {
+        return int(std::clamp<qint64>(position - begin, 0, INT_MAX));
+    };
+    if (selectionChanged) {
+        QAccessibleTextSelectionEvent event(
+            &pane, offset(pane.selectionStart()), offset(pane.selectionEnd()));
+        event.setCursorPosition(offset(pane.caret()));
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleTextCursorEvent event(&pane, offset(pane.caret()));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void LogPaneAccessible::appended(LogPane &pane, qint64 from)
+{
+    if (!QAccessible::isActive())
+        return;
+    const LogText &text = pane.content();
+    from = std::max(from, text.begin());
+    if (text.end() - from > kLongestInsert || text.end() - text.begin() > INT_MAX) {
+        contentReplaced(pane);
+        return;
+    }
+    QAccessibleTextInsertEvent event(
+        &pane, int(from - text.begin()), QString::fromLatin1(text.mid(from, text.end())));
+    QAccessible::updateAccessibility(&event);
+}
+
+void LogPaneAccessible::contentReplaced(LogPane &pane)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(&pane, QAccessible::VisibleDataChanged);
+    QAccessible::updateAccessibility(&event);
+    QAccessibleEvent description(&pane, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&description);
 }

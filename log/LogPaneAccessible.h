@@ -5,7 +5,9 @@
 
 class LogPane;
 
-// Lets screen readers read a log pane, its caret and its selection.
+// Lets screen readers read a log pane, its caret and its selection. Offsets count from the
+// first character the pane still holds, and stop at what an int can address; the value is the
+// text in view, never the whole log.
 class LogPaneAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
@@ -23,14 +25,33 @@ public:
     int cursorPosition() const override;
     void setCursorPosition(int position) override;
     QString text(int startOffset, int endOffset) const override;
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+        int *startOffset, int *endOffset) const override;
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+        int *startOffset, int *endOffset) const override;
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset,
+        int *endOffset) const override;
     int characterCount() const override;
     QRect characterRect(int offset) const override;
     int offsetAtPoint(const QPoint &point) const override;
     void scrollToSubstring(int startIndex, int endIndex) override;
     QString attributes(int offset, int *startOffset, int *endOffset) const override;
 
+    // What the pane tells assistive technology; each costs nothing while none listens.
+    static void caretMoved(LogPane &pane, bool selectionChanged);
+    // Text from `from` to the end arrived since the last report.
+    static void appended(LogPane &pane, qint64 from);
+    // Text was let go or cleared: every offset changed.
+    static void contentReplaced(LogPane &pane);
+
 private:
     LogPane *pane() const;
+    qint64 toPosition(int offset) const;
+    int toOffset(qint64 position) const;
+    // The unit of text that holds a position, as [start, end) positions.
+    std::pair<qint64, qint64> unitAt(
+        qint64 position, QAccessible::TextBoundaryType boundaryType) const;
+    QString unitText(std::pair<qint64, qint64> unit, int *startOffset, int *endOffset) const;
 };
 
 // Registers the factory once; a pane calls it when it is built.

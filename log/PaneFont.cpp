@@ -2,7 +2,7 @@
 #include "PaneFont.h"
 
 #include <QFontDatabase>
-#include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QStringList>
 
 namespace {
@@ -20,9 +20,10 @@ QStringList preferredFamilies()
 
 bool hasFixedAdvances(const QFont &font)
 {
-    // QFontInfo::fixedPitch() misreports these faces; the advances tell the truth.
-    const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(QLatin1Char('0'));
+    // QFontInfo::fixedPitch() misreports these faces; the advances tell the truth. They are
+    // compared unrounded, as the pane lays out its grid.
+    const QFontMetricsF metrics(font);
+    const qreal width = metrics.horizontalAdvance(QLatin1Char('0'));
     for (const char c : { 'i', 'W', 'm', ':', ' ', 'F', '1' }) {
         if (metrics.horizontalAdvance(QLatin1Char(c)) != width)
             return false;

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kFirstLines = 100;
@@ -46,6 +48,34 @@ QPoint cellOf(const LogPane &pane, qint64 position)
     return pane.characterRect(position).center();
 }
 
+// A fixed-pitch face at a size whose advance is no whole number of pixels, as Noto Sans Mono's
+// is at 9 pt; a default font when there is none.
+QFont fractionalFont()
+{
+    QFont font(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::TypeWriter);
+    for (int pixels = 10; pixels <= 20; ++pixels) {
+        font.setPixelSize(pixels);
+        const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('0'));
+        const qreal fraction = advance - std::floor(advance);
+        if (fraction > 0.1 && fraction < 0.9 && hasFixedAdvances(font))
+            return font;
+    }
+    return {};
+}
+
+// The first column of a row that holds a pixel of another colour than the background.
+int inkLeft(const QImage &image, int top, int height, QColor background)
+{
+    for (int x = 0; x < image.width(); ++x) {
+        for (int y = top; y < top + height; ++y) {
+            if (image.pixelColor(x, y) != background)
+                return x;
+        }
+    }
+    return -1;
+}
+
 // A user action on a pane that follows the first lines; it returns the text it selects.
 using Action = QByteArray (*)(LogPane &);
 
@@ -70,6 +100,8 @@ private slots:
     void selectionStartIsClamped();
     void copyGivesTextWithLineEnds();
     void typingNeverChangesTheLog();
+    void gridAgreesWithGlyphs();
+    void focusIsVisible();
     void accessibleText();
     void fontIsFixedPitch();
 };
@@ -432,20 +464,111 @@ void tst_LogPane::typingNeverChangesTheLog()
     QCOMPARE(pane.text(), QByteArray("Send 16 1\r\n"));
 }
 
+// Glyphs are drawn in the cells that hit-testing, the selection and the caret use, however far
+// along the line, for a face whose advance is a fraction of a pixel.
+void tst_LogPane::gridAgreesWithGlyphs()
+{
+    const QFont font = fractionalFont();
+    if (font.pixelSize() <= 0)
+        QSKIP("No fixed-pitch face with a fractional advance here");
+    LogPane pane;
+    pane.setFont(font);
+    pane.resize(900, 120);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    // Column 80 holds the only ink of the first line.
+    const QByteArray line = QByteArray(80, ' ') + 'W' + QByteArray(119, ' ');
+    pane.append(line + "\r\n" + line);
+    QScrollBar *horizontal = pane.horizontalScrollBar();
+    QTRY_VERIFY(horizontal->maximum() > 0);
+
+    const QColor base = pane.palette().base().color();
+    const QRect cell = pane.characterRect(80);
+    const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('0'));
+    const qreal runWidth
+        = QFontMetricsF(font).horizontalAdvance(QString::fromLatin1(line.left(80)));
+    QVERIFY2(qAbs(cell.left() - pane.characterRect(0).left() - runWidth) <= 1,
+        qPrintable(
+            QStringLiteral("column 80 at %1, the run ends at %2").arg(cell.left()).arg(runWidth)));
+    const int ink = inkLeft(pane.viewport()->grab().toImage(), 0, pane.lineHeight(), base);
+    QVERIFY2(ink >= cell.left() && ink < cell.left() + advance,
+        qPrintable(QStringLiteral("glyph at %1, cell at %2").arg(ink).arg(cell.left())));
+    QCOMPARE(pane.positionAt(QPoint(ink, 2)), 80);
+
+    // Scrolled all the way, the end of the longest line and a cell past it are in view.
+    horizontal->triggerAction(QAbstractSlider::SliderToMaximum);
+    const QRect lineEnd = pane.characterRect(line.size());
+    QVERIFY(lineEnd.right() < pane.viewport()->width());
+    QVERIFY(lineEnd.left() > pane.viewport()->width() - 3 * advance);
+
+    // A selected line break shows as a selected cell; the next line's, not selected, does not.
+    pane.select(100, line.size() + 2);
+    const QImage selected = pane.viewport()->grab().toImage();
+    QCOMPARE(selected.pixelColor(lineEnd.center()), pane.palette().highlight().color());
+    QCOMPARE(selected.pixelColor(lineEnd.center() + QPoint(0, pane.lineHeight())), base);
+}
+
+void tst_LogPane::focusIsVisible()
+{
+    QWidget window;
+    auto *pane = new LogPane(&window);
+    pane->setGeometry(0, 0, 200, 100);
+    auto *other = new LogPane(&window);
+    other->setGeometry(0, 110, 200, 100);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const auto frame = [pane] {
+        const QImage image = pane->grab().toImage();
+        QList<QRgb> pixels;
+        for (int x = 0; x < pane->viewport()->x(); ++x)
+            pixels << image.pixel(x, pane->height() / 2);
+        return pixels;
+    };
+    pane->setFocus();
+    QTRY_VERIFY(pane->hasFocus());
+    const QList<QRgb> focused = frame();
+    other->setFocus();
+    QTRY_VERIFY(!pane->hasFocus());
+    QVERIFY(!focused.isEmpty());
+    QVERIFY(frame() != focused);
+}
+
 void tst_LogPane::accessibleText()
 {
     LogPane pane;
+    showLikeTheWindow(pane);
     pane.setAccessibleName(QStringLiteral("ステータス"));
-    pane.append("Send 16 1\r\n");
+    pane.append("Send 16 1\r\nReceive 4 2\r\n");
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&pane);
     QVERIFY(iface);
     QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("ステータス"));
+    QVERIFY(iface->state().readOnly);
     QAccessibleTextInterface *text = iface->textInterface();
     QVERIFY(text);
-    QCOMPARE(text->characterCount(), 11);
+    QCOMPARE(text->characterCount(), 24);
     QCOMPARE(text->text(0, 7), QStringLiteral("Send 16"));
-    QCOMPARE(text->cursorPosition(), 11);
-    QVERIFY(iface->state().readOnly);
+    QCOMPARE(text->cursorPosition(), 24);
+    int start = -1;
+    int end = -1;
+    QCOMPARE(text->textAtOffset(14, QAccessible::LineBoundary, &start, &end),
+        QStringLiteral("Receive 4 2\r\n"));
+    QCOMPARE(start, 11);
+    QCOMPARE(end, 24);
+
+    pane.select(5, 16);
+    QCOMPARE(text->selectionCount(), 1);
+    text->selection(0, &start, &end);
+    QCOMPARE(start, 5);
+    QCOMPARE(end, 16);
+    const QRect cell = pane.characterRect(13);
+    QCOMPARE(
+        text->characterRect(13), QRect(pane.viewport()->mapToGlobal(cell.topLeft()), cell.size()));
+    QCOMPARE(text->offsetAtPoint(pane.viewport()->mapToGlobal(cell.center())), 13);
+
+    // The value is what is in view, not the whole log.
+    for (int i = 0; i < 10000; ++i)
+        pane.append(statusLine(i));
+    QVERIFY(iface->text(QAccessible::Value).size() < 50 * lineLength());
 }
 
 void tst_LogPane::fontIsFixedPitch()
