@@ -1,33 +1,120 @@
 // SPDX-License-Identifier: MIT
 #include "LogText.h"
 
+#include <QtDebug>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <new>
+#include <ranges>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
 // Blocks start small so that a short log stays small, and grow to a size at which the slack of
 // the last block is negligible against a long log.
 constexpr qint64 kFirstBlockSize = 4 * 1024;
-constexpr qint64 kLargestBlockSize = 1024 * 1024;
+constexpr qint64 kFallbackPageSize = 4 * 1024;
+constexpr qint64 kIndexEntry = sizeof(quint32);
+// Offsets within a block, line starts included, must fit the 32-bit index.
+constexpr qint64 kLargestMapping = qint64(UINT32_MAX) - kIndexEntry;
+constexpr qint64 kFirstRingSize = 8;
+// A budget holds at least this many blocks, so that letting one go is a small step.
+constexpr qint64 kBlocksPerBudget = 16;
+
+qint64 systemPageSize()
+{
+    const long size = ::sysconf(_SC_PAGESIZE);
+    return size > 0 ? size : kFallbackPageSize;
+}
+
+qint64 roundUp(qint64 value, qint64 step)
+{
+    return (value + step - 1) / step * step;
+}
+
+qint64 roundDown(qint64 value, qint64 step)
+{
+    return value / step * step;
+}
+
+bool consumeFailure(int &pending)
+{
+    if (pending <= 0)
+        return false;
+    --pending;
+    return true;
+}
 
 } // namespace
 
-LogText::LogText(qint64 budget)
-    : m_budget(budget)
+qint64 LogText::Block::lineStart(qint64 index) const
+{
+    quint32 offset;
+    std::memcpy(&offset, bytes + capacity - (index + 1) * kIndexEntry, kIndexEntry);
+    return offset;
+}
+
+void LogText::Block::addLineStart(qint64 offset)
+{
+    const auto entry = quint32(offset);
+    ++lines;
+    std::memcpy(bytes + capacity - lines * kIndexEntry, &entry, kIndexEntry);
+}
+
+qint64 LogText::Block::lineEnd(qint64 index) const
+{
+    return index + 1 < lines ? lineStart(index + 1) : used;
+}
+
+qint64 LogText::Block::room() const
+{
+    return capacity - used - lines * kIndexEntry;
+}
+
+LogText::LogText(qint64 budget, qint64 largestBlock)
+    : m_pageSize(systemPageSize())
+    , m_budget(budget <= kNoLimit ? kNoLimit : std::max(budget, kSmallestBudget))
+    , m_largestBlock(std::max(m_pageSize,
+          roundDown(std::min({ largestBlock, kLargestBlockSize,
+                        m_budget == kNoLimit ? kLargestBlockSize : m_budget / kBlocksPerBudget }),
+              m_pageSize)))
+    , m_nextBlockSize(std::min(kFirstBlockSize, m_largestBlock))
 { }
+
+LogText::~LogText()
+{
+    releaseAll();
+}
+
+void LogText::releaseAll()
+{
+    while (m_count > 0)
+        discardOldest();
+}
 
 void LogText::clear()
 {
-    // Swap with empty containers so that the memory really goes back.
-    std::vector<Block>().swap(m_blocks);
-    m_size = 0;
-    m_lineCount = 1;
+    releaseAll();
+    // Swap with an empty ring so that its memory really goes back.
+    std::vector<Block>().swap(m_ring);
+    m_head = 0;
+    m_nextBlockSize = std::min(kFirstBlockSize, m_largestBlock);
+    m_end = 0;
+    m_lineEnd = 1;
     m_longestLine = 0;
     m_openLineLength = 0;
+    m_droppedBytes = 0;
 }
 
-void LogText::append(QByteArrayView text)
+void LogText::failNextAllocations(Allocation kind, int count)
+{
+    (kind == Allocation::Block ? m_failingBlocks : m_failingBlockLists) = count;
+}
+
+void LogText::append(QByteArrayView text) noexcept
 {
     while (!text.isEmpty()) {
         const qsizetype newline = text.indexOf('\n');
@@ -42,135 +129,266 @@ void LogText::append(QByteArrayView text)
 
 void LogText::appendFragment(QByteArrayView fragment, bool endsLine)
 {
-    if (m_blocks.empty())
-        openBlock(fragment.size());
-    Block *block = &m_blocks.back();
-    if (block->capacity - block->used < fragment.size()) {
-        // Move the open line to a fresh block, so that it stays contiguous.
-        const qint64 carried = m_openLineLength;
-        openBlock(carried + fragment.size());
-        Block &fresh = m_blocks.back();
-        Block &previous = m_blocks[m_blocks.size() - 2];
-        std::memcpy(fresh.bytes.get(), previous.bytes.get() + previous.used - carried, carried);
-        fresh.used = carried;
-        fresh.firstByte = previous.firstByte + previous.used - carried;
-        fresh.firstLine = previous.firstLine + qint64(previous.lineStarts.size()) - 1;
-        fresh.lineStarts.push_back(0);
-        previous.used -= carried;
-        previous.lineStarts.pop_back();
-        previous.lineStarts.shrink_to_fit();
-        if (previous.used == 0)
-            m_blocks.erase(m_blocks.end() - 2);
-        block = &m_blocks.back();
+    const qint64 needed = fragment.size() + (endsLine ? kIndexEntry : 0);
+    if ((m_count == 0 || last().room() < needed) && !openBlock(needed, !endsLine)) {
+        m_droppedBytes += fragment.size();
+        return;
     }
-    std::memcpy(block->bytes.get() + block->used, fragment.data(), fragment.size());
-    block->used += fragment.size();
-    m_size += fragment.size();
+    Block &block = last();
+    std::memcpy(block.bytes + block.used, fragment.data(), fragment.size());
+    block.used += fragment.size();
+    m_end += fragment.size();
     m_openLineLength += fragment.size();
     if (!endsLine)
         return;
 
     const qint64 shown = m_openLineLength - 1
-        - (m_openLineLength >= 2 && block->bytes[block->used - 2] == '\r' ? 1 : 0);
+        - (m_openLineLength >= 2 && block.bytes[block.used - 2] == '\r' ? 1 : 0);
     m_longestLine = std::max(m_longestLine, shown);
     m_openLineLength = 0;
-    ++m_lineCount;
-    block->lineStarts.push_back(quint32(block->used));
+    ++m_lineEnd;
+    block.addLineStart(block.used);
 }
 
-void LogText::openBlock(qint64 atLeast)
+qint64 LogText::blockCapacity(qint64 atLeast, bool lineStaysOpen) const
 {
-    const qint64 previous = m_blocks.empty() ? kFirstBlockSize / 2 : m_blocks.back().capacity;
-    // Room to spare for an unusually long line, so that growing it does not copy it every time.
-    const qint64 capacity = std::max(std::min(previous * 2, kLargestBlockSize), atLeast * 2);
-    Block block;
-    block.bytes = std::make_unique_for_overwrite<char[]>(capacity);
-    block.capacity = capacity;
-    if (!m_blocks.empty()) {
-        const Block &last = m_blocks.back();
-        block.firstByte = last.firstByte + last.used;
-        block.firstLine = last.firstLine + qint64(last.lineStarts.size());
-    } else {
-        block.lineStarts.push_back(0);
+    // Room to spare for a line still growing, so that growing it does not copy it every time.
+    const qint64 wanted = std::max(m_nextBlockSize, lineStaysOpen ? 2 * atLeast : atLeast);
+    qint64 capacity = roundUp(std::min(wanted, kLargestMapping), m_pageSize);
+    if (m_budget != kNoLimit) {
+        const qint64 ring = qint64(std::max<size_t>(m_ring.size(), kFirstRingSize) * sizeof(Block));
+        capacity = std::min(capacity, roundDown(m_budget - ring, m_pageSize));
     }
-    m_blocks.push_back(std::move(block));
+    return std::max(capacity, roundUp(atLeast, m_pageSize));
+}
+
+bool LogText::openBlock(qint64 needed, bool lineStaysOpen)
+{
+    // The open line moves along, so that it stays contiguous; so does the block's first entry.
+    const qint64 carried = m_openLineLength;
+    const qint64 atLeast = carried + needed + kIndexEntry;
+    const qint64 capacity = blockCapacity(atLeast, lineStaysOpen);
+    if (capacity > kLargestMapping)
+        return false;
+    // A block that holds nothing but the open line goes once the line has moved.
+    const bool replacesLast = carried > 0 && carried == last().used;
+    char *bytes = nullptr;
+    if (m_budget != kNoLimit) {
+        const qint64 freed = replacesLast ? last().capacity : 0;
+        while (canDiscard() && memoryUsed() - freed + (bytes ? 0 : capacity) > m_budget) {
+            // Within the budget the new block takes over the oldest one's mapping when it is of
+            // its size, as it is in a long run: that saves faulting in its pages again.
+            if (bytes == nullptr && blockAt(0).capacity == capacity)
+                bytes = popOldest().bytes;
+            else
+                discardOldest();
+        }
+    }
+    if (!replacesLast && !makeRoomInRing()) {
+        if (bytes != nullptr)
+            unmapBlock(Block { bytes, capacity });
+        return false;
+    }
+    if (bytes == nullptr)
+        bytes = mapBlock(capacity);
+    while (bytes == nullptr) {
+        if (!canDiscard())
+            return false;
+        discardOldest();
+        bytes = mapBlock(capacity);
+    }
+
+    Block fresh;
+    fresh.bytes = bytes;
+    fresh.capacity = capacity;
+    fresh.firstByte = m_end - carried;
+    fresh.firstLine = m_lineEnd - 1;
+    fresh.addLineStart(0);
+    if (m_count > 0) {
+        Block &previous = last();
+        std::memcpy(fresh.bytes, previous.bytes + previous.used - carried, carried);
+        fresh.used = carried;
+        previous.used -= carried;
+        --previous.lines;
+    }
+    if (m_count > 0 && last().used == 0) {
+        unmapBlock(last());
+        last() = fresh;
+    } else {
+        ++m_count;
+        last() = fresh;
+    }
+    m_nextBlockSize = std::min(m_nextBlockSize * 2, m_largestBlock);
+
+    if (m_budget != kNoLimit) {
+        while (m_count > 1 && memoryUsed() > m_budget)
+            discardOldest();
+    }
+    return true;
+}
+
+bool LogText::canDiscard() const
+{
+    // The newest block may go only when it holds no part of the open line.
+    return m_count > 1 || (m_count == 1 && m_openLineLength == 0);
+}
+
+bool LogText::discardOldestBlock()
+{
+    if (!canDiscard())
+        return false;
+    discardOldest();
+    return true;
+}
+
+LogText::Block LogText::popOldest()
+{
+    Block &slot = blockAt(0);
+    const Block oldest = slot;
+    slot = Block();
+    m_head = (m_head + 1) & qint64(m_ring.size() - 1);
+    --m_count;
+    return oldest;
+}
+
+void LogText::discardOldest()
+{
+    unmapBlock(popOldest());
+}
+
+bool LogText::makeRoomInRing()
+{
+    while (m_count == qint64(m_ring.size())) {
+        if (!consumeFailure(m_failingBlockLists)) {
+            try {
+                std::vector<Block> grown(std::max<size_t>(kFirstRingSize, m_ring.size() * 2));
+                for (qint64 i = 0; i < m_count; ++i)
+                    grown[size_t(i)] = blockAt(i);
+                m_ring.swap(grown);
+                m_head = 0;
+                return true;
+            } catch (const std::bad_alloc &) { }
+        }
+        // Letting go of a block frees a slot.
+        if (!canDiscard())
+            return false;
+        discardOldest();
+    }
+    return true;
+}
+
+char *LogText::mapBlock(qint64 capacity)
+{
+    if (consumeFailure(m_failingBlocks))
+        return nullptr;
+    void *bytes = ::mmap(
+        nullptr, size_t(capacity), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (bytes == MAP_FAILED)
+        return nullptr;
+    m_mappedBytes += capacity;
+    return static_cast<char *>(bytes);
+}
+
+void LogText::unmapBlock(const Block &block)
+{
+    if (::munmap(block.bytes, size_t(block.capacity)) != 0)
+        qWarning("LogText: cannot unmap a block: %s", std::strerror(errno));
+    m_mappedBytes -= block.capacity;
+}
+
+LogText::Block &LogText::blockAt(qint64 index)
+{
+    return m_ring[size_t((m_head + index) & qint64(m_ring.size() - 1))];
+}
+
+const LogText::Block &LogText::blockAt(qint64 index) const
+{
+    return m_ring[size_t((m_head + index) & qint64(m_ring.size() - 1))];
 }
 
 const LogText::Block &LogText::blockOfLine(qint64 line) const
 {
-    const auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), line,
-        [](qint64 l, const Block &b) { return l < b.firstLine; });
-    return *(it - 1);
+    // Block 0 holds everything before block 1, so the search starts there.
+    const auto blocks = std::views::iota(qint64(1), m_count);
+    return blockAt(std::ranges::partition_point(blocks, [&](qint64 i) {
+        return blockAt(i).firstLine <= line;
+    }) - blocks.begin());
 }
 
 const LogText::Block &LogText::blockOfPosition(qint64 position) const
 {
-    const auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), position,
-        [](qint64 p, const Block &b) { return p < b.firstByte; });
-    return *(it - 1);
+    const auto blocks = std::views::iota(qint64(1), m_count);
+    return blockAt(std::ranges::partition_point(blocks, [&](qint64 i) {
+        return blockAt(i).firstByte <= position;
+    }) - blocks.begin());
 }
 
-qint64 LogText::lineEndInBlock(const Block &block, qint64 indexInBlock) const
+qint64 LogText::begin() const
 {
-    return indexInBlock + 1 < qint64(block.lineStarts.size()) ? block.lineStarts[indexInBlock + 1]
-                                                              : block.used;
+    return m_count > 0 ? blockAt(0).firstByte : m_end;
+}
+
+qint64 LogText::firstLine() const
+{
+    return m_count > 0 ? blockAt(0).firstLine : m_lineEnd - 1;
 }
 
 qint64 LogText::lineStart(qint64 line) const
 {
-    if (m_blocks.empty())
-        return 0;
+    if (m_count == 0)
+        return m_end;
+    line = std::clamp(line, firstLine(), m_lineEnd - 1);
     const Block &block = blockOfLine(line);
-    return block.firstByte + block.lineStarts[line - block.firstLine];
+    return block.firstByte + block.lineStart(line - block.firstLine);
 }
 
 QByteArrayView LogText::line(qint64 line) const
 {
-    if (m_blocks.empty())
+    if (m_count == 0)
         return {};
+    line = std::clamp(line, firstLine(), m_lineEnd - 1);
     const Block &block = blockOfLine(line);
     const qint64 index = line - block.firstLine;
-    const qint64 start = block.lineStarts[index];
-    qint64 end = lineEndInBlock(block, index);
+    const qint64 start = block.lineStart(index);
+    qint64 end = block.lineEnd(index);
     if (end > start && block.bytes[end - 1] == '\n')
         --end;
     if (end > start && block.bytes[end - 1] == '\r')
         --end;
-    return QByteArrayView(block.bytes.get() + start, end - start);
+    return QByteArrayView(block.bytes + start, end - start);
 }
 
 qint64 LogText::lineOf(qint64 position) const
 {
-    if (m_blocks.empty())
-        return 0;
-    position = std::clamp<qint64>(position, 0, m_size);
+    if (m_count == 0)
+        return firstLine();
+    position = std::clamp(position, begin(), end());
     const Block &block = blockOfPosition(position);
-    const auto offset = quint32(position - block.firstByte);
-    const auto it = std::upper_bound(block.lineStarts.begin(), block.lineStarts.end(), offset);
-    return block.firstLine + (it - block.lineStarts.begin()) - 1;
+    const qint64 offset = position - block.firstByte;
+    const auto lines = std::views::iota(qint64(1), block.lines);
+    return block.firstLine + (std::ranges::partition_point(lines, [&](qint64 i) {
+        return block.lineStart(i) <= offset;
+    }) - lines.begin());
 }
 
 char LogText::at(qint64 position) const
 {
+    if (position < begin() || position >= end())
+        return '\0';
     const Block &block = blockOfPosition(position);
     return block.bytes[position - block.firstByte];
 }
 
 QByteArray LogText::mid(qint64 from, qint64 to) const
 {
-    from = std::clamp<qint64>(from, 0, m_size);
-    to = std::clamp<qint64>(to, from, m_size);
+    from = std::clamp(from, begin(), end());
+    to = std::clamp(to, from, end());
     QByteArray result(to - from, Qt::Uninitialized);
     char *out = result.data();
-    if (from == to)
-        return result;
-    auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), from,
-                  [](qint64 p, const Block &b) { return p < b.firstByte; })
-        - 1;
-    for (qint64 position = from; position < to; ++it) {
-        const qint64 offset = position - it->firstByte;
-        const qint64 count = std::min(it->used - offset, to - position);
-        std::memcpy(out, it->bytes.get() + offset, count);
+    for (qint64 position = from; position < to;) {
+        const QByteArrayView chunk = chunkAt(position);
+        const qint64 count = std::min(chunk.size(), to - position);
+        std::memcpy(out, chunk.data(), count);
         out += count;
         position += count;
     }
@@ -183,7 +401,7 @@ QByteArrayView LogText::chunkAt(qint64 position) const
         return {};
     const Block &block = blockOfPosition(position);
     const qint64 offset = position - block.firstByte;
-    return QByteArrayView(block.bytes.get() + offset, block.used - offset);
+    return QByteArrayView(block.bytes + offset, block.used - offset);
 }
 
 QByteArrayView LogText::chunkBefore(qint64 position) const
@@ -191,13 +409,10 @@ QByteArrayView LogText::chunkBefore(qint64 position) const
     if (position <= begin() || position > end())
         return {};
     const Block &block = blockOfPosition(position - 1);
-    return QByteArrayView(block.bytes.get(), position - block.firstByte);
+    return QByteArrayView(block.bytes, position - block.firstByte);
 }
 
 qint64 LogText::memoryUsed() const
 {
-    qint64 total = qint64(m_blocks.capacity() * sizeof(Block));
-    for (const Block &block : m_blocks)
-        total += block.capacity + qint64(block.lineStarts.capacity() * sizeof(quint32));
-    return total;
+    return m_mappedBytes + qint64(m_ring.capacity() * sizeof(Block));
 }
