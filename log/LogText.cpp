@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <ranges>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -38,6 +37,21 @@ qint64 roundUp(qint64 value, qint64 step)
 qint64 roundDown(qint64 value, qint64 step)
 {
     return value / step * step;
+}
+
+// The first index in [first, last) at which `holds` is false, for a predicate that holds on a
+// prefix of the range. (Clang 14, which builds the fuzzers, cannot compile libstdc++ 12's
+// std::ranges over an iota_view.)
+template <typename Predicate> qint64 partitionPoint(qint64 first, qint64 last, Predicate holds)
+{
+    while (first < last) {
+        const qint64 middle = first + (last - first) / 2;
+        if (holds(middle))
+            first = middle + 1;
+        else
+            last = middle;
+    }
+    return first;
 }
 
 bool consumeFailure(int &pending)
@@ -309,18 +323,14 @@ const LogText::Block &LogText::blockAt(qint64 index) const
 const LogText::Block &LogText::blockOfLine(qint64 line) const
 {
     // Block 0 holds everything before block 1, so the search starts there.
-    const auto blocks = std::views::iota(qint64(1), m_count);
-    return blockAt(std::ranges::partition_point(blocks, [&](qint64 i) {
-        return blockAt(i).firstLine <= line;
-    }) - blocks.begin());
+    return blockAt(
+        partitionPoint(1, m_count, [&](qint64 i) { return blockAt(i).firstLine <= line; }) - 1);
 }
 
 const LogText::Block &LogText::blockOfPosition(qint64 position) const
 {
-    const auto blocks = std::views::iota(qint64(1), m_count);
-    return blockAt(std::ranges::partition_point(blocks, [&](qint64 i) {
-        return blockAt(i).firstByte <= position;
-    }) - blocks.begin());
+    return blockAt(
+        partitionPoint(1, m_count, [&](qint64 i) { return blockAt(i).firstByte <= position; }) - 1);
 }
 
 qint64 LogText::begin() const
@@ -365,10 +375,9 @@ qint64 LogText::lineOf(qint64 position) const
     position = std::clamp(position, begin(), end());
     const Block &block = blockOfPosition(position);
     const qint64 offset = position - block.firstByte;
-    const auto lines = std::views::iota(qint64(1), block.lines);
-    return block.firstLine + (std::ranges::partition_point(lines, [&](qint64 i) {
+    return block.firstLine + partitionPoint(1, block.lines, [&](qint64 i) {
         return block.lineStart(i) <= offset;
-    }) - lines.begin());
+    }) - 1;
 }
 
 char LogText::at(qint64 position) const
