@@ -16,8 +16,9 @@
 // line index from the back, so what is let go goes back to the system at once.
 //
 // Positions and line numbers count from the start of the log, discarded text included, so that
-// a position keeps naming the same character while older text is let go. Functions that take a
-// position or a line clamp it to what is held.
+// a position keeps naming the same character while older text is let go; begin() and
+// firstLine() before and after an append tell what it let go. Functions that take a position or
+// a line clamp it to what is held.
 class LogText
 {
 public:
