@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QIODevice>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <new>
 #include <string_view>
 
 namespace {
@@ -29,6 +31,8 @@ using namespace std::chrono_literals;
 
 // About one frame at 60 Hz.
 constexpr auto kRefreshDelay = 16ms;
+// How long a passing notice stays.
+constexpr auto kNoticeDuration = 5s;
 // A drag held past an edge scrolls a line a tick for each line's height it is past it.
 constexpr auto kAutoScrollInterval = 50ms;
 constexpr int kMargin = 2;
@@ -36,6 +40,9 @@ constexpr int kMargin = 2;
 constexpr auto kCopyCaption = "コピー";
 constexpr auto kSelectAllCaption = "すべて選択";
 constexpr auto kDiscardNoticeCaption = "（古い %1 行は破棄されました）";
+constexpr auto kCopyRefusedCaption = "メモリが足りないため、コピーできませんでした";
+// Heads a copy or a saved log that lacks its oldest lines, so that the hole is never silent.
+constexpr auto kDiscardLine = "[%1 older lines discarded]\r\n";
 
 bool isWordChar(char c)
 {
@@ -86,6 +93,9 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
     connect(&m_refreshTimer, &QTimer::timeout, this, &LogPane::refresh);
     m_autoScrollTimer.setInterval(kAutoScrollInterval);
     connect(&m_autoScrollTimer, &QTimer::timeout, this, [this] { dragTo(m_dragPoint); });
+    m_noticeTimer.setSingleShot(true);
+    m_noticeTimer.setInterval(kNoticeDuration);
+    connect(&m_noticeTimer, &QTimer::timeout, this, [this] { showNotice({}); });
 
     QAction *copyAction = m_contextMenu->addAction(QString::fromUtf8(kCopyCaption));
     connect(copyAction, &QAction::triggered, this, &LogPane::copy);
@@ -149,17 +159,67 @@ void LogPane::copy()
 {
     if (!hasSelection())
         return;
-    // The log is ASCII: as bytes it is one copy of the selection, with nothing widened.
+    // The log is ASCII: as bytes it is one copy of the selection, with nothing widened, and Qt
+    // hands the same bytes to a program that asks for UTF8_STRING.
+    QByteArray bytes;
+    try {
+        bytes = copyText(selectionStart(), selectionEnd());
+    } catch (const std::bad_alloc &) {
+        showNotice(QString::fromUtf8(kCopyRefusedCaption));
+        return;
+    }
     auto *data = new QMimeData;
-    data->setData(QStringLiteral("text/plain"), copyText(selectionStart(), selectionEnd()));
+    data->setData(QStringLiteral("text/plain"), bytes);
     QGuiApplication::clipboard()->setMimeData(data);
+}
+
+QByteArray LogPane::discardLine() const
+{
+    return QByteArray(kDiscardLine).replace("%1", QByteArray::number(m_text.firstLine()));
 }
 
 QByteArray LogPane::copyText(qint64 from, qint64 to) const
 {
     from = std::clamp(from, m_text.begin(), m_text.end());
     to = std::clamp(to, from, m_text.end());
-    return m_text.mid(from, to);
+    const QByteArray header
+        = from == m_text.begin() && m_text.firstLine() > 0 ? discardLine() : QByteArray();
+    QByteArray bytes;
+    bytes.reserve(header.size() + (to - from));
+    bytes.append(header);
+    while (from < to) {
+        const QByteArrayView chunk = m_text.chunkAt(from);
+        const qint64 count = std::min<qint64>(chunk.size(), to - from);
+        if (count == 0)
+            break;
+        bytes.append(chunk.first(count));
+        from += count;
+    }
+    return bytes;
+}
+
+bool LogPane::save(QIODevice &device) const
+{
+    if (m_text.firstLine() > 0) {
+        const QByteArray line = discardLine();
+        if (device.write(line) != line.size())
+            return false;
+    }
+    for (qint64 position = m_text.begin(); position < m_text.end();) {
+        const QByteArrayView chunk = m_text.chunkAt(position);
+        if (chunk.isEmpty() || device.write(chunk.data(), chunk.size()) != chunk.size())
+            return false;
+        position += chunk.size();
+    }
+    return true;
+}
+
+void LogPane::showNotice(const QString &notice)
+{
+    m_notice = notice;
+    if (!notice.isEmpty())
+        m_noticeTimer.start();
+    viewport()->update();
 }
 
 void LogPane::moveCaret(qint64 position, bool keepAnchor)
@@ -358,6 +418,10 @@ void LogPane::paintEvent(QPaintEvent *)
     const qint64 selStart = selectionStart();
     const qint64 selEnd = selectionEnd();
 
+    if (m_topRow < firstLine) {
+        painter.setPen(pal.placeholderText().color());
+        painter.drawText(QPointF(columnX(0), m_ascent), discardNotice());
+    }
     for (qint64 line = std::max(m_topRow, firstLine); line < last; ++line) {
         const int y = int(line - m_topRow) * m_lineHeight;
         const qint64 start = m_text.lineStart(line);
@@ -391,6 +455,15 @@ void LogPane::paintEvent(QPaintEvent *)
     if (hasFocus()) {
         const QRect caretRect = characterRect(m_caret);
         painter.fillRect(QRect(caretRect.left(), caretRect.top(), 1, m_lineHeight), pal.text());
+    }
+
+    if (!m_notice.isEmpty()) {
+        const QFontMetrics metrics = painter.fontMetrics();
+        const QRect box(kMargin, kMargin, metrics.horizontalAdvance(m_notice) + 4 * kMargin,
+            metrics.height() + 2 * kMargin);
+        painter.fillRect(box, pal.toolTipBase());
+        painter.setPen(pal.toolTipText().color());
+        painter.drawText(box, Qt::AlignCenter, m_notice);
     }
 }
 

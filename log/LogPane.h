@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QTimer>
 
+class QIODevice;
 class QMenu;
 
 // A read-only text pane made for logs: it holds its text as compact bytes, paints only the
@@ -35,8 +36,12 @@ public:
     void selectAll();
     // Puts the selection on the clipboard as bytes.
     void copy();
-    // What a copy of the range holds; throws std::bad_alloc when there is no memory for it.
+    // What a copy of the range holds: when lines were let go and it starts at the first line
+    // held, a line that says so comes first. Throws std::bad_alloc when memory runs out.
     QByteArray copyText(qint64 from, qint64 to) const;
+    // Writes the pane's text, after the same line when lines were let go, a block at a time.
+    // False when the device would not take it all.
+    bool save(QIODevice &device) const;
 
     bool isFollowing() const { return m_following; }
     // The line shown in the top row.
@@ -116,6 +121,8 @@ private:
     qint64 firstRow() const;
     qint64 lastTopRow() const;
     qreal columnX(qint64 column) const;
+    QByteArray discardLine() const;
+    void showNotice(const QString &notice);
 
     LogText m_text;
     qint64 m_anchor = 0;
@@ -141,5 +148,8 @@ private:
     qint64 m_reportedEnd = 0;
     // Appends only mark the pane dirty; this timer turns a burst of them into one repaint.
     QTimer m_refreshTimer;
+    // A passing notice painted over the top of the view, such as a refused copy.
+    QString m_notice;
+    QTimer m_noticeTimer;
     QMenu *const m_contextMenu;
 };

@@ -4,16 +4,22 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
+#include <QMimeData>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
 constexpr int kFirstLines = 100;
+// Small enough that blocks of a few KiB are let go as lines arrive.
+constexpr qint64 kSmallBudget = 64 * 1024;
 constexpr int kLaterLines = 50;
 
 // Every line the same length, as the window's status lines mostly are.
@@ -79,9 +85,12 @@ int inkLeft(const QImage &image, int top, int height, QColor background)
 // A user action on a pane that follows the first lines; it returns the text it selects.
 using Action = QByteArray (*)(LogPane &);
 
+enum class Output { CopyAll, CopyPart, Save, SaveRefused };
+
 } // namespace
 
 Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(Output)
 
 class tst_LogPane : public QObject
 {
@@ -98,7 +107,11 @@ private slots:
     void dragPastAnEdgeScrolls();
     void selectionStartIsClamped_data();
     void selectionStartIsClamped();
-    void copyGivesTextWithLineEnds();
+    void copyAndSave_data();
+    void copyAndSave();
+    void followsPastTwoGigabytes();
+    void lettingGoKeepsWhatStays_data();
+    void lettingGoKeepsWhatStays();
     void typingNeverChangesTheLog();
     void gridAgreesWithGlyphs();
     void focusIsVisible();
@@ -438,17 +451,73 @@ void tst_LogPane::selectionStartIsClamped()
     QCOMPARE(pane.selectionEnd(), expected);
 }
 
-void tst_LogPane::copyGivesTextWithLineEnds()
+void tst_LogPane::copyAndSave_data()
 {
-    LogPane pane;
-    const QByteArray held = "0000 : 1A 1A 1A 1A\r\n0001 : 00 00 00 00\r\n\r\n";
-    pane.append(held);
-    pane.selectAll();
-    pane.copy();
-    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(held));
-    pane.select(7, 12);
-    pane.copy();
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("1A 1A"));
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<Output>("output");
+
+    QTest::newRow("copy all") << LogText::kNoLimit << Output::CopyAll;
+    QTest::newRow("copy a part") << LogText::kNoLimit << Output::CopyPart;
+    QTest::newRow("save") << LogText::kNoLimit << Output::Save;
+    QTest::newRow("lines let go, copy all") << kSmallBudget << Output::CopyAll;
+    QTest::newRow("lines let go, copy a part") << kSmallBudget << Output::CopyPart;
+    QTest::newRow("lines let go, save") << kSmallBudget << Output::Save;
+    QTest::newRow("a device that refuses") << kSmallBudget << Output::SaveRefused;
+}
+
+// A copy or a save holds exactly the pane's bytes, CR LF included; one that starts where lines
+// were let go says so on a line of its own first.
+void tst_LogPane::copyAndSave()
+{
+    QFETCH(qint64, budget);
+    QFETCH(Output, output);
+    LogPane pane(nullptr, budget);
+    for (int i = 0; i < 4000; ++i)
+        pane.append(i % 2 ? statusLine(i) : "0000 : 1A 1A 1A 1A\r\n\r\n");
+    const LogText &text = pane.content();
+    QCOMPARE(text.firstLine() > 0, budget != LogText::kNoLimit);
+    const QByteArray header = text.firstLine() > 0
+        ? "[" + QByteArray::number(text.firstLine()) + " older lines discarded]\r\n"
+        : QByteArray();
+
+    QByteArray expected;
+    QByteArray written;
+    switch (output) {
+    case Output::CopyAll:
+    case Output::CopyPart: {
+        qint64 hexLine = text.firstLine();
+        while (!text.line(hexLine).startsWith("0000"))
+            ++hexLine;
+        const qint64 from = text.lineStart(hexLine) + 7;
+        if (output == Output::CopyAll)
+            QTest::keyClick(&pane, Qt::Key_A, Qt::ControlModifier);
+        else
+            pane.select(from, from + 5);
+        expected = output == Output::CopyAll ? header + pane.text() : QByteArray("1A 1A");
+        QTest::keyClick(&pane, Qt::Key_C, Qt::ControlModifier);
+        const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(data->formats().contains(QStringLiteral("text/plain")));
+        written = data->data(QStringLiteral("text/plain"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(expected));
+        break;
+    }
+    case Output::Save: {
+        QBuffer buffer(&written);
+        QVERIFY(buffer.open(QIODevice::WriteOnly));
+        QVERIFY(pane.save(buffer));
+        expected = header + pane.text();
+        break;
+    }
+    case Output::SaveRefused: {
+        QBuffer buffer;
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ReadOnly device"));
+        QVERIFY(!pane.save(buffer));
+        return;
+    }
+    }
+    QCOMPARE(written.size(), expected.size());
+    QCOMPARE(written, expected);
 }
 
 void tst_LogPane::typingNeverChangesTheLog()
@@ -462,6 +531,91 @@ void tst_LogPane::typingNeverChangesTheLog()
     QTest::keyClick(&pane, Qt::Key_Return);
     QTest::keyClick(&pane, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(pane.text(), QByteArray("Send 16 1\r\n"));
+}
+
+// Past 2^31 bytes, lines let go all along, the pane still shows its newest line.
+void tst_LogPane::followsPastTwoGigabytes()
+{
+    LogPane pane(nullptr, kSmallBudget);
+    showLikeTheWindow(pane);
+    const QByteArray line = QByteArray(2000, 'x') + "\r\n";
+    while (pane.content().end() <= std::numeric_limits<qint32>::max())
+        pane.append(line);
+    pane.append("Receive 16 1\r\n");
+    const LogText &text = pane.content();
+    QCOMPARE(pane.caret(), text.end());
+    QScrollBar *bar = pane.verticalScrollBar();
+    QTRY_COMPARE(pane.topLine(), text.firstLine() + text.lineCount() - bar->pageStep());
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(pane.viewport()->rect().contains(pane.characterRect(pane.caret()).topLeft()));
+    QCOMPARE(pane.visibleText().right(16), QByteArray("\r\nReceive 16 1\r\n"));
+
+    // Ctrl+Home shows what was let go above the first line held; Ctrl+End follows again.
+    QTest::keyClick(&pane, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(pane.caret(), text.begin());
+    QCOMPARE(pane.topLine(), text.firstLine() - 1);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&pane);
+    QCOMPARE(iface->text(QAccessible::Description), pane.discardNotice());
+    QVERIFY(pane.discardNotice().contains(QLocale(QLocale::Japanese).toString(text.firstLine())));
+    QTest::keyClick(&pane, Qt::Key_End, Qt::ControlModifier);
+    QVERIFY(pane.isFollowing());
+}
+
+void tst_LogPane::lettingGoKeepsWhatStays_data()
+{
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<bool>("letGo");
+
+    QTest::newRow("caret at the start") << Action([](LogPane &pane) {
+        QTest::keyClick(&pane, Qt::Key_Home, Qt::ControlModifier);
+        return QByteArray();
+    }) << true;
+    QTest::newRow("a recent line selected") << Action([](LogPane &pane) {
+        const LogText &text = pane.content();
+        const qint64 line = text.firstLine() + text.lineCount() - 3;
+        pane.select(text.lineStart(line), text.lineStart(line + 1));
+        return pane.selectedText();
+    }) << false;
+    QTest::newRow("a selection from the first line") << Action([](LogPane &pane) {
+        pane.select(pane.content().begin() + 5, pane.content().end() - 10);
+        return pane.selectedText();
+    }) << true;
+}
+
+// While lines are let go under a held pane, caret, selection and view stay on their characters
+// while those are held; what pointed at text let go moves to the first line held.
+void tst_LogPane::lettingGoKeepsWhatStays()
+{
+    QFETCH(Action, action);
+    QFETCH(bool, letGo);
+    LogPane pane(nullptr, kSmallBudget);
+    showLikeTheWindow(pane);
+    int i = 0;
+    while (pane.content().firstLine() == 0)
+        pane.append(statusLine(i++));
+    QTRY_VERIFY(pane.topLine() > pane.content().firstLine());
+
+    const QByteArray selected = action(pane);
+    QVERIFY(!pane.isFollowing());
+    const qint64 start = pane.selectionStart();
+    const qint64 end = pane.selectionEnd();
+    const qint64 top = pane.topLine();
+    const qint64 firstLine = pane.content().firstLine();
+    for (int more = 0; more < 1000; ++more)
+        pane.append(statusLine(i++));
+    const LogText &text = pane.content();
+    QVERIFY(text.firstLine() > firstLine);
+    QTRY_COMPARE(pane.verticalScrollBar()->maximum(),
+        text.lineCount() + 1 - pane.verticalScrollBar()->pageStep());
+
+    QVERIFY(!pane.isFollowing());
+    QCOMPARE(start < text.begin(), letGo);
+    QCOMPARE(pane.selectionStart(), std::max(start, text.begin()));
+    QCOMPARE(pane.selectionEnd(), std::max(end, text.begin()));
+    if (!letGo)
+        QCOMPARE(pane.selectedText(), selected);
+    // A view whose top line went shows the first line held, under the line that says so.
+    QCOMPARE(pane.topLine(), std::max(top, text.firstLine() - 1));
 }
 
 // Glyphs are drawn in the cells that hit-testing, the selection and the caret use, however far
