@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LogPane.h"
 
+#include "FindBar.h"
 #include "LogPaneAccessible.h"
 #include "PaneFont.h"
 #include "PaneMimeData.h"
@@ -77,6 +78,8 @@ int clampToInt(qint64 value)
 LogPane::LogPane(QWidget *parent, qint64 budget)
     : QAbstractScrollArea(parent)
     , m_text(budget)
+    , m_search(m_text)
+    , m_findBar(new FindBar(this))
     , m_contextMenu(new QMenu(this))
 {
     installLogPaneAccessibility();
@@ -97,6 +100,16 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
     m_noticeTimer.setInterval(kNoticeDuration);
     connect(&m_noticeTimer, &QTimer::timeout, this, [this] { showNotice({}); });
 
+    m_findBar->hide();
+    connect(m_findBar, &FindBar::findNext, this, &LogPane::findNext);
+    connect(m_findBar, &FindBar::findPrevious, this, &LogPane::findPrevious);
+    connect(m_findBar, &FindBar::closeRequested, this, &LogPane::closeFind);
+    connect(&m_search, &TextSearch::found, this, &LogPane::showMatch);
+    connect(&m_search, &TextSearch::notFound, this, [this] {
+        m_findBar->setNotice(FindBar::Notice::NotFound);
+        emit findFinished(false, false);
+    });
+
     QAction *copyAction = m_contextMenu->addAction(QString::fromUtf8(kCopyCaption));
     connect(copyAction, &QAction::triggered, this, &LogPane::copy);
     QAction *selectAllAction = m_contextMenu->addAction(QString::fromUtf8(kSelectAllCaption));
@@ -109,6 +122,9 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
 
 void LogPane::clear()
 {
+    // The search reads the text; it must not outlive what it reads.
+    m_search.cancel();
+    m_findBar->setNotice(FindBar::Notice::None);
     m_text.clear();
     m_reportedBegin = m_reportedEnd = m_text.end();
     LogPaneAccessible::contentReplaced(*this);
@@ -212,6 +228,68 @@ bool LogPane::save(QIODevice &device) const
         position += chunk.size();
     }
     return true;
+}
+
+void LogPane::openFind()
+{
+    if (m_findBar->isHidden()) {
+        m_findBar->show();
+        placeFindBar();
+    }
+    m_findBar->activate();
+}
+
+void LogPane::findNext()
+{
+    find(TextSearch::Direction::Forward);
+}
+
+void LogPane::findPrevious()
+{
+    find(TextSearch::Direction::Backward);
+}
+
+void LogPane::find(TextSearch::Direction direction)
+{
+    const QByteArray needle = m_findBar->needle();
+    if (needle.isEmpty())
+        return;
+    // From the selection, so that a match already shown is passed over.
+    const bool forward = direction == TextSearch::Direction::Forward;
+    m_searchDirection = direction;
+    m_findBar->setNotice(FindBar::Notice::Searching);
+    m_search.start(needle, forward ? selectionEnd() : selectionStart(), direction);
+}
+
+void LogPane::showMatch(qint64 start, qint64 end, bool wrapped)
+{
+    select(start, end);
+    ensureVisible(start);
+    const bool forward = m_searchDirection == TextSearch::Direction::Forward;
+    m_findBar->setNotice(!wrapped ? FindBar::Notice::None
+            : forward             ? FindBar::Notice::WrappedToStart
+                                  : FindBar::Notice::WrappedToEnd);
+    emit findFinished(true, wrapped);
+}
+
+void LogPane::closeFind()
+{
+    m_search.cancel();
+    m_findBar->hide();
+    placeFindBar();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void LogPane::placeFindBar()
+{
+    // The field takes rows from the bottom of the view, never room from the window.
+    const int height = m_findBar->isHidden() ? 0 : m_findBar->sizeHint().height();
+    setViewportMargins(0, 0, 0, height);
+    const QRect view = viewport()->geometry();
+    m_findBar->setGeometry(view.left(), view.bottom() + 1, view.width(), height);
+    if (m_following)
+        m_topRow = lastTopRow();
+    updateScrollBars();
 }
 
 void LogPane::showNotice(const QString &notice)
@@ -470,9 +548,7 @@ void LogPane::paintEvent(QPaintEvent *)
 void LogPane::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    if (m_following)
-        m_topRow = lastTopRow();
-    updateScrollBars();
+    placeFindBar();
 }
 
 void LogPane::changeEvent(QEvent *event)
@@ -488,6 +564,12 @@ void LogPane::keyPressEvent(QKeyEvent *event)
         selectAll();
     } else if (event == QKeySequence::Copy) {
         copy();
+    } else if (event == QKeySequence::Find) {
+        openFind();
+    } else if (event == QKeySequence::FindNext) {
+        findNext();
+    } else if (event == QKeySequence::FindPrevious) {
+        findPrevious();
     } else if (moveByKey(event)) {
         // moved the caret
     } else if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown

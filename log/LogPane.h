@@ -2,10 +2,12 @@
 #pragma once
 
 #include "LogText.h"
+#include "TextSearch.h"
 
 #include <QAbstractScrollArea>
 #include <QTimer>
 
+class FindBar;
 class QIODevice;
 class QMenu;
 
@@ -43,6 +45,13 @@ public:
     // False when the device would not take it all.
     bool save(QIODevice &device) const;
 
+    // Opens the find field inside the pane (Ctrl+F); Escape there closes it again.
+    void openFind();
+    // Looks for the find field's text after or before the selection, a slice of the text per
+    // pass of the event loop; a match is selected and shown, and the pane holds there.
+    void findNext();
+    void findPrevious();
+
     bool isFollowing() const { return m_following; }
     // The line shown in the top row.
     qint64 topLine() const { return m_topRow; }
@@ -67,6 +76,7 @@ public:
 
 signals:
     void selectionChanged();
+    void findFinished(bool found, bool wrapped);
 
 protected:
     bool event(QEvent *event) override;
@@ -123,6 +133,10 @@ private:
     qreal columnX(qint64 column) const;
     QByteArray discardLine() const;
     void showNotice(const QString &notice);
+    void find(TextSearch::Direction direction);
+    void showMatch(qint64 start, qint64 end, bool wrapped);
+    void closeFind();
+    void placeFindBar();
 
     LogText m_text;
     qint64 m_anchor = 0;
@@ -151,5 +165,8 @@ private:
     // A passing notice painted over the top of the view, such as a refused copy.
     QString m_notice;
     QTimer m_noticeTimer;
+    TextSearch m_search;
+    TextSearch::Direction m_searchDirection = TextSearch::Direction::Forward;
+    FindBar *const m_findBar;
     QMenu *const m_contextMenu;
 };

@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -113,6 +115,8 @@ private slots:
     void lettingGoKeepsWhatStays_data();
     void lettingGoKeepsWhatStays();
     void typingNeverChangesTheLog();
+    void findSelectsAndHolds_data();
+    void findSelectsAndHolds();
     void gridAgreesWithGlyphs();
     void focusIsVisible();
     void accessibleText();
@@ -616,6 +620,84 @@ void tst_LogPane::lettingGoKeepsWhatStays()
         QCOMPARE(pane.selectedText(), selected);
     // A view whose top line went shows the first line held, under the line that says so.
     QCOMPARE(pane.topLine(), std::max(top, text.firstLine() - 1));
+}
+
+void tst_LogPane::findSelectsAndHolds_data()
+{
+    QTest::addColumn<bool>("fromStart");
+    QTest::addColumn<QByteArray>("needle");
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<int>("line"); // of the last match, -1 for none
+    QTest::addColumn<bool>("wrapped");
+
+    const QKeyCombination shiftF3(Qt::ShiftModifier, Qt::Key_F3);
+    QTest::newRow("Enter finds a line blocks further on")
+        << true << QByteArray("1002500") << QKeySequence(Qt::Key_Return) << 2500 << false;
+    QTest::newRow("F3 finds the next match")
+        << true << QByteArray("Receive 16 100250") << QKeySequence(Qt::Key_Return, Qt::Key_F3)
+        << 2501 << false;
+    QTest::newRow("Shift+F3 from the start wraps to the last")
+        << true << QByteArray("Receive 16 100250") << QKeySequence(shiftF3) << 2509 << true;
+    QTest::newRow("Shift+Enter from the end finds the last")
+        << false << QByteArray("Receive 16 100250")
+        << QKeySequence(QKeyCombination(Qt::ShiftModifier, Qt::Key_Return)) << 2509 << false;
+    QTest::newRow("Enter from the end wraps to the start")
+        << false << QByteArray("1002000") << QKeySequence(Qt::Key_Return) << 2000 << true;
+    QTest::newRow("no match") << false << QByteArray("Send") << QKeySequence(Qt::Key_Return) << -1
+                              << false;
+}
+
+// Ctrl+F opens a field in the pane; a match is selected and shown, the pane holds there while
+// lines arrive, and Escape gives the focus back to the pane.
+void tst_LogPane::findSelectsAndHolds()
+{
+    QFETCH(bool, fromStart);
+    QFETCH(QByteArray, needle);
+    QFETCH(QKeySequence, keys);
+    QFETCH(int, line);
+    QFETCH(bool, wrapped);
+    LogPane pane(nullptr, kSmallBudget);
+    showLikeTheWindow(pane);
+    pane.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    for (int i = 0; i < 3000; ++i)
+        pane.append(statusLine(i));
+    QVERIFY(pane.content().firstLine() > 0);
+    QTRY_VERIFY(pane.topLine() > 2900);
+    if (fromStart)
+        QTest::keyClick(&pane, Qt::Key_Home, Qt::ControlModifier);
+
+    QTest::keyClick(&pane, Qt::Key_F, Qt::ControlModifier);
+    auto *field = pane.findChild<QLineEdit *>();
+    QVERIFY(field && field->isVisible());
+    QTRY_VERIFY(field->hasFocus());
+    QTest::keyClicks(field, QString::fromLatin1(needle));
+    QSignalSpy finished(&pane, &LogPane::findFinished);
+    for (int i = 0; i < keys.count(); ++i) {
+        QTest::keyClick(field, keys[i].key(), keys[i].keyboardModifiers());
+        QVERIFY(finished.wait());
+    }
+    QCOMPARE(finished.last().at(0).toBool(), line >= 0);
+    QCOMPARE(finished.last().at(1).toBool(), wrapped);
+    if (line >= 0) {
+        const LogText &text = pane.content();
+        QCOMPARE(pane.selectionStart(), text.lineStart(line) + text.line(line).indexOf(needle));
+        QCOMPARE(pane.selectedText(), needle);
+        QVERIFY(!pane.isFollowing());
+        QVERIFY(
+            pane.topLine() <= line && line < pane.topLine() + pane.verticalScrollBar()->pageStep());
+        const qint64 top = pane.topLine();
+        for (int i = 3000; i < 3100; ++i)
+            pane.append(statusLine(i));
+        QTRY_COMPARE(pane.verticalScrollBar()->maximum(),
+            text.lineCount() + 1 - pane.verticalScrollBar()->pageStep());
+        QCOMPARE(pane.selectedText(), needle);
+        QCOMPARE(pane.topLine(), top);
+    }
+
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(!field->isVisible());
+    QTRY_VERIFY(pane.hasFocus());
 }
 
 // Glyphs are drawn in the cells that hit-testing, the selection and the caret use, however far
