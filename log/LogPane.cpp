@@ -169,6 +169,7 @@ void LogPane::select(qint64 anchor, qint64 caret)
 void LogPane::selectAll()
 {
     select(m_text.begin(), m_text.end());
+    offerPrimarySelection();
 }
 
 void LogPane::copy()
@@ -504,8 +505,8 @@ void LogPane::paintEvent(QPaintEvent *)
         const int y = int(line - m_topRow) * m_lineHeight;
         const qint64 start = m_text.lineStart(line);
         const QByteArrayView bytes = m_text.line(line);
-        const qint64 from = std::clamp(selStart - start, qint64(0), qint64(bytes.size()));
-        const qint64 to = std::clamp(selEnd - start, qint64(0), qint64(bytes.size()));
+        const qint64 from = std::clamp<qint64>(selStart - start, 0, bytes.size());
+        const qint64 to = std::clamp<qint64>(selEnd - start, 0, bytes.size());
         // A selected line break shows as one selected cell past the line's end.
         const bool breakSelected
             = selStart <= start + bytes.size() && selEnd > start + bytes.size();

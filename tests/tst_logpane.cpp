@@ -673,7 +673,7 @@ void tst_LogPane::findSelectsAndHolds()
     QTRY_VERIFY(field->hasFocus());
     QTest::keyClicks(field, QString::fromLatin1(needle));
     QSignalSpy finished(&pane, &LogPane::findFinished);
-    for (int i = 0; i < keys.count(); ++i) {
+    for (uint i = 0; i < uint(keys.count()); ++i) {
         QTest::keyClick(field, keys[i].key(), keys[i].keyboardModifiers());
         QVERIFY(finished.wait());
     }
