@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: MIT
+#include "FileLog.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A pipe or terminal that takes nothing: how often the writer looks whether it should give up,
+// and how long it waits at exit before it does.
+constexpr int kBlockedPollMs = 100;
+constexpr auto kExitPatience = 2s;
+// The writer's error when a pipe took nothing for kExitPatience while the file was closing.
+constexpr int kNothingTakenAtExit = -1;
+
+QString systemText(int error)
+{
+    if (error == kNothingTakenAtExit)
+        return QStringLiteral("nothing was taken for %1 s at exit").arg(kExitPatience.count());
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void tellStderr(const QString &path, const QString &reason)
+{
+    std::fprintf(
+        stderr, "quillon: stopped writing %s: %s\n", qUtf8Printable(path), qUtf8Printable(reason));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+FileLog::FileLog(const QString &path, QObject *parent, qsizetype backlogLimit)
+    : QObject(parent)
+    , m_path(path)
+    , m_backlogLimit(backlogLimit)
+{
+    // Non-blocking, so that a pipe nobody reads holds up neither this open nor, for ever, the
+    // writer; it changes nothing for a regular file.
+    m_fd = ::open(QFile::encodeName(path).constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (m_fd < 0) {
+        giveUp(systemText(errno));
+        return;
+    }
+    m_handOverTimer.setSingleShot(true);
+    m_handOverTimer.setInterval(kHandOverDelay);
+    connect(&m_handOverTimer, &QTimer::timeout, this, &FileLog::handOver);
+    m_writer = std::thread(&FileLog::runWriter, this);
+}
+
+FileLog::~FileLog()
+{
+    if (!m_givenUp)
+        handOver();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_closing = true;
+    }
+    m_wake.notify_one();
+    if (m_writer.joinable())
+        m_writer.join();
+    // Too late for failed(): nobody is left to show it.
+    if (m_writerError != 0 && !m_givenUp)
+        tellStderr(m_path, systemText(m_writerError));
+}
+
+void FileLog::write(QByteArrayView text)
+{
+    if (m_givenUp)
+        return;
+    m_chunk.append(text.data(), text.size());
+    if (m_chunk.size() >= kChunkBytes)
+        handOver();
+    else if (!m_handOverTimer.isActive())
+        m_handOverTimer.start();
+}
+
+void FileLog::handOver()
+{
+    if (m_chunk.isEmpty())
+        return;
+    const qsizetype size = m_chunk.size();
+    int error = 0;
+    bool handed = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        error = m_writerError;
+        handed = error == 0 && m_backlogBytes + size <= m_backlogLimit;
+        if (handed) {
+            m_backlogBytes += size;
+            m_chunks.push_back(std::move(m_chunk));
+        }
+    }
+    if (handed) {
+        m_wake.notify_one();
+        // The next chunk will likely be as large: growing it step by step would copy it again.
+        m_chunk = QByteArray();
+        m_chunk.reserve(std::min(size, kChunkBytes));
+        return;
+    }
+    // A failed write is the reason even if its report is still on the way.
+    giveUp(error != 0 ? systemText(error) : QString::fromLatin1(kCannotKeepUp));
+}
+
+void FileLog::writerFailed()
+{
+    int error = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        error = m_writerError;
+    }
+    giveUp(systemText(error));
+}
+
+void FileLog::giveUp(const QString &reason)
+{
+    if (m_givenUp)
+        return;
+    m_givenUp = true;
+    m_chunk = QByteArray();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_abandon = true;
+        m_chunks.clear();
+    }
+    m_wake.notify_one();
+    tellStderr(m_path, reason);
+    // Queued: this may run inside the constructor or inside write(), deep in the caller's code.
+    QMetaObject::invokeMethod(
+        this, [this, reason] { emit failed(m_path, reason); }, Qt::QueuedConnection);
+}
+
+void FileLog::runWriter()
+{
+    // A pipe whose reader is gone then fails the write with EPIPE instead of ending the program.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    const int maskError = pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
+    int error = maskError;
+    while (error == 0) {
+        QByteArray chunk;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_abandon || m_closing || !m_chunks.empty(); });
+            if (m_abandon || m_chunks.empty())
+                break;
+            chunk = std::move(m_chunks.front());
+            m_chunks.pop_front();
+        }
+        error = writeAll(chunk);
+        const std::lock_guard lock(m_mutex);
+        m_backlogBytes -= chunk.size();
+    }
+    // A pipe or a terminal cannot be synced, and need not be.
+    if (error == 0 && !m_abandon && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+        error = errno;
+    if (::close(m_fd) != 0 && error == 0 && !m_abandon)
+        error = errno;
+    if (error == 0 || m_abandon)
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_writerError = error;
+    }
+    QMetaObject::invokeMethod(this, &FileLog::writerFailed, Qt::QueuedConnection);
+}
+
+int FileLog::writeAll(const QByteArray &chunk)
+{
+    const char *data = chunk.constData();
+    qsizetype left = chunk.size();
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (left > 0) {
+        const ssize_t written = ::write(m_fd, data, size_t(left));
+        if (written > 0) {
+            data += written;
+            left -= written;
+            lastProgress = std::chrono::steady_clock::now();
+            continue;
+        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && errno != EAGAIN)
+            return errno;
+        // Full pipe: wait until it takes more, or until this file is given up.
+        if (m_abandon)
+            return 0;
+        bool closing = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            closing = m_closing;
+        }
+        if (closing && std::chrono::steady_clock::now() - lastProgress > kExitPatience)
+            return kNothingTakenAtExit;
+        pollfd wait { m_fd, POLLOUT, 0 };
+        if (::poll(&wait, 1, kBlockedPollMs) < 0 && errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
