@@ -20,6 +20,6 @@ inline constexpr char kFatalError[] = "実行時エラー '%1':\n\n%2";
 inline constexpr char kPeerLookupFailed[]
     = "ホスト \"%1\" の名前解決に失敗しました（getaddrinfo のエラー番号）: %2";
 inline constexpr char kPeerUnreachable[]
-    = "ホスト \"%1\" にはこのソケットから送れません（システムのエラー番号）: %2";
+    = "ホスト \"%1\" の送り先アドレスが得られません（システムのエラー番号）: %2";
 
 } // namespace Captions

@@ -115,9 +115,7 @@ void Timer::onDescriptor()
 {
     quint64 expirations = 0;
     // Nothing to read means it was disarmed or re-armed since it became readable.
-    if (::read(m_fd, &expirations, sizeof expirations) != ssize_t(sizeof expirations))
-        return;
-    if (m_scheduled != 0)
+    if (::read(m_fd, &expirations, sizeof expirations) == ssize_t(sizeof expirations))
         onTimeout();
 }
 

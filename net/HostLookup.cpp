@@ -48,15 +48,18 @@ LookupAnswer resolve(const QByteArray &host)
     // loopback, so where lo is the only interface even "localhost" would fail.
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo *entries = nullptr;
+    errno = 0;
     const int code = ::getaddrinfo(host.constData(), nullptr, &hints, &entries);
-    if (code == EAI_SYSTEM)
+    // Out of descriptors, glibc cannot even read /etc/hosts and says "Name or service not
+    // known", which would send the user looking for a typo.
+    if (code == EAI_SYSTEM || (code != 0 && (errno == EMFILE || errno == ENFILE)))
         return { {}, SocketError::fromErrno(errno) };
     if (code != 0)
         return { {}, SocketError::fromResolver(code) };
     LookupAnswer answer;
     for (const addrinfo *entry = entries; entry; entry = entry->ai_next) {
         const QHostAddress address = hostAddress(*entry);
-        if (!address.isNull() && !answer.addresses.contains(address))
+        if (!address.isNull())
             answer.addresses.append(address);
     }
     ::freeaddrinfo(entries);

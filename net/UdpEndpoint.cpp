@@ -168,7 +168,10 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
     m_notifier->setEnabled(m_notificationsEnabled);
     connect(m_notifier, &QSocketNotifier::activated, this, &UdpEndpoint::receivePending);
 
+    // Without a host the endpoint only receives.
     const QHostAddress literal(m_remoteHost);
+    if (m_remoteHost.isEmpty())
+        return std::nullopt;
     if (literal.isNull()) {
         // Looked up now rather than in the first send, where it would make that datagram late.
         m_lookupPending = true;

@@ -58,7 +58,7 @@ public:
         QObject *parent = nullptr);
     ~UdpEndpoint() override;
 
-    // The peer; both take effect at the next bind().
+    // The peer; both take effect at the next bind(). Without a host nothing is sent.
     void setRemoteHost(const QString &host);
     void setRemotePort(qint32 port);
     // Every local address, IPv4 and IPv6 alike.

@@ -2,6 +2,7 @@
 #include "Tick.h"
 #include "Timer.h"
 
+#include <QSocketNotifier>
 #include <QTest>
 
 #include <chrono>
@@ -115,6 +116,8 @@ void tst_Timer::newIntervalGovernsNextTick()
 {
     QFETCH(WakeUp, wakeUp);
     Timer timer(wakeUp);
+    // The rows really take both paths.
+    QCOMPARE(timer.findChild<QSocketNotifier *>() != nullptr, wakeUp == WakeUp::Descriptor);
     int ticks = 0;
     connect(&timer, &Timer::tick, this, [&] { ++ticks; });
     timer.setInterval(60000);

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <netdb.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -183,32 +185,61 @@ void tst_UdpEndpoint::systemLookup_data()
     QTest::addColumn<QString>("host");
     // Asked just before, then abandoned: its answer must never be the one delivered.
     QTest::addColumn<QString>("abandoned");
+    // No descriptor left to open /etc/hosts with.
+    QTest::addColumn<bool>("exhausted");
     QTest::addColumn<bool>("found");
     // Under .invalid nothing ever resolves, with or without a network.
+    // First, while glibc has not read its configuration yet: it then says only that the name is
+    // not known, as it did for the program's one lookup.
+    QTest::newRow("out of descriptors") << "localhost"
+                                        << "localhost" << true << false;
     QTest::newRow("localhost") << "localhost"
-                               << "quillon.invalid" << true;
+                               << "quillon.invalid" << false << true;
     QTest::newRow("quillon.invalid") << "quillon.invalid"
-                                     << "localhost" << false;
+                                     << "localhost" << false << false;
 }
 
 void tst_UdpEndpoint::systemLookup()
 {
     QFETCH(QString, host);
     QFETCH(QString, abandoned);
+    QFETCH(bool, exhausted);
     QFETCH(bool, found);
     const std::unique_ptr<HostLookup> lookup = systemHostLookup();
     QSignalSpy answers(lookup.get(), &HostLookup::answered);
+    rlimit limit {};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (exhausted) {
+        // Every descriptor below the lowest free one is taken.
+        const int lowestFree = ::dup(0);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit none = limit;
+        none.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    }
     lookup->lookUp(abandoned);
+    // Time for the first answer to be posted, as a fast one can be before its lookup is
+    // abandoned: it must be dropped when it arrives.
+    QTest::qSleep(50);
     lookup->lookUp(host);
     QVERIFY(answers.isEmpty());
-    QVERIFY(answers.wait(30000));
+    const bool answered = answers.wait(30000);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QVERIFY(answered);
     const auto answer = answers.first().first().value<LookupAnswer>();
     if (found) {
         QVERIFY(answer.addresses.contains(QHostAddress(QHostAddress::LocalHost)));
         return;
     }
     QVERIFY(answer.addresses.isEmpty());
-    // The resolver's own code with its own text, never an errno beside it.
+    // Each number with its own source's text: never "not known" for a name that is.
+    if (exhausted) {
+        QCOMPARE(answer.error.kind, SocketError::Kind::System);
+        QCOMPARE(answer.error.code, EMFILE);
+        QCOMPARE(answer.error.description, qt_error_string(EMFILE));
+        return;
+    }
     QCOMPARE(answer.error.kind, SocketError::Kind::Resolver);
     QCOMPARE(answer.error.description, QString::fromLocal8Bit(::gai_strerror(answer.error.code)));
 }
