@@ -118,13 +118,13 @@ void PatternCheck::updatePeriod(quint32 intervalMs)
 
 bool PatternCheck::seen(qint64 position) const
 {
-    const int bit = int(position % kCounterRange);
+    const auto bit = quint64(position) % kCounterRange;
     return (m_received[bit / 64] >> (bit % 64)) & 1;
 }
 
 void PatternCheck::mark(qint64 position, bool received)
 {
-    const int bit = int(position % kCounterRange);
+    const auto bit = quint64(position) % kCounterRange;
     const quint64 mask = quint64(1) << (bit % 64);
     if (received)
         m_received[bit / 64] |= mask;
