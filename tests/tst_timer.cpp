@@ -6,8 +6,8 @@
 #include <QTest>
 
 #include <chrono>
-#include <functional>
 #include <thread>
+#include <utility>
 
 // Stopping, restarting and falling behind. Each check errs on the safe side of a slow machine:
 // a late tick can only make it pass, never fail.
@@ -32,16 +32,14 @@ enum class StopBy { Disabling, ZeroInterval };
 enum class StopWhen { InHandler, WhileDue };
 
 // Every table runs over both ways of waking the loop.
-void addWakeUpRows(const std::function<void(const char *name, WakeUp wakeUp)> &addRows)
-{
-    addRows("descriptor", WakeUp::Descriptor);
-    addRows("QTimer", WakeUp::QtTimer);
-}
+constexpr std::pair<WakeUp, const char *> kWakeUps[]
+    = { { WakeUp::Descriptor, "descriptor" }, { WakeUp::QtTimer, "QTimer" } };
 
 void addWakeUpColumn()
 {
     QTest::addColumn<WakeUp>("wakeUp");
-    addWakeUpRows([](const char *name, WakeUp wakeUp) { QTest::newRow(name) << wakeUp; });
+    for (const auto &[wakeUp, name] : kWakeUps)
+        QTest::newRow(name) << wakeUp;
 }
 
 void stop(Timer &timer, StopBy by)
@@ -60,7 +58,7 @@ void tst_Timer::stopEndsTicks_data()
     QTest::addColumn<StopBy>("by");
     QTest::addColumn<StopWhen>("when");
     QTest::addColumn<bool>("restart");
-    addWakeUpRows([](const char *name, WakeUp wakeUp) {
+    for (const auto &[wakeUp, name] : kWakeUps) {
         QTest::addRow("%s, disabled in its handler", name)
             << wakeUp << StopBy::Disabling << StopWhen::InHandler << false;
         QTest::addRow("%s, interval 0 in its handler", name)
@@ -72,7 +70,7 @@ void tst_Timer::stopEndsTicks_data()
             << wakeUp << StopBy::ZeroInterval << StopWhen::WhileDue << false;
         QTest::addRow("%s, restarted while due", name)
             << wakeUp << StopBy::Disabling << StopWhen::WhileDue << true;
-    });
+    }
 }
 
 void tst_Timer::stopEndsTicks()

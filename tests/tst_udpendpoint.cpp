@@ -75,20 +75,20 @@ private slots:
 void tst_UdpEndpoint::bindsWhereAsked_data()
 {
     QTest::addColumn<QHostAddress>("bindAddress");
-    QTest::addColumn<bool>("fromIPv4");
-    QTest::addColumn<bool>("fromIPv6");
-    QTest::newRow("every address") << QHostAddress(QHostAddress::Any) << true << true;
-    QTest::newRow("127.0.0.1") << address("127.0.0.1") << true << false;
-    QTest::newRow("::1") << address("::1") << false << true;
+    // Of "4" from 127.0.0.1 and "6" from ::1, what arrives.
+    QTest::addColumn<QByteArrayList>("arrivals");
+    QTest::newRow("every address")
+        << QHostAddress(QHostAddress::Any) << QByteArrayList { "4", "6" };
+    QTest::newRow("127.0.0.1") << address("127.0.0.1") << QByteArrayList { "4" };
+    QTest::newRow("::1") << address("::1") << QByteArrayList { "6" };
     // :: is IPv6 alone, unlike Any.
-    QTest::newRow("::") << address("::") << false << true;
+    QTest::newRow("::") << address("::") << QByteArrayList { "6" };
 }
 
 void tst_UdpEndpoint::bindsWhereAsked()
 {
     QFETCH(QHostAddress, bindAddress);
-    QFETCH(bool, fromIPv4);
-    QFETCH(bool, fromIPv6);
+    QFETCH(QByteArrayList, arrivals);
     UdpEndpoint endpoint;
     const SocketResult error = endpoint.bind(bindAddress, kLocalPort);
     QVERIFY2(!error, error ? qPrintable(error->description) : "");
@@ -100,12 +100,7 @@ void tst_UdpEndpoint::bindsWhereAsked()
     QUdpSocket v6;
     QCOMPARE(v4.writeDatagram("4", QHostAddress::LocalHost, kLocalPort), 1);
     QCOMPARE(v6.writeDatagram("6", QHostAddress::LocalHostIPv6, kLocalPort), 1);
-    QByteArrayList expected;
-    if (fromIPv4)
-        expected << "4";
-    if (fromIPv6)
-        expected << "6";
-    QTRY_COMPARE(read, expected);
+    QTRY_COMPARE(read, arrivals);
 }
 
 void tst_UdpEndpoint::sendReachesPeer_data()
@@ -210,6 +205,9 @@ void tst_UdpEndpoint::systemLookup()
     rlimit limit {};
     QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
     if (exhausted) {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizers' type checks need a pipe of their own");
+#endif
         // Every descriptor below the lowest free one is taken.
         const int lowestFree = ::dup(0);
         QVERIFY(lowestFree >= 0);
