@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "Controls.h"
 
-#include <QCheckBox>
 #include <QSlider>
 
 void Controls::setUpPeriodSlider(QSlider &slider)
@@ -12,9 +11,4 @@ void Controls::setUpPeriodSlider(QSlider &slider)
     slider.setPageStep(kPeriodLargeStep);
     slider.setTickInterval(kPeriodTickInterval);
     slider.setTickPosition(QSlider::TicksBelow);
-}
-
-int Controls::checkValue(const QCheckBox &box)
-{
-    return box.checkState() == Qt::Checked ? 1 : 0;
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-class QCheckBox;
 class QSlider;
 
 namespace Controls {
@@ -15,8 +14,5 @@ inline constexpr int kPeriodTickInterval = 100;
 // Horizontal, 0 to 1000 ms, with a tick mark every 100. QSlider notifies a value change only
 // when the value differs, as the window relies on.
 void setUpPeriodSlider(QSlider &slider);
-
-// 1 when checked, 0 otherwise.
-int checkValue(const QCheckBox &box);
 
 } // namespace Controls

@@ -80,6 +80,11 @@ LinkStatistics::Revision LinkStatistics::revision(quint32 nowTickMs) const
 
 QString LinkStatistics::summary(int periodMs, quint32 nowTickMs) const
 {
+    return parts(periodMs, nowTickMs).join(QString::fromUtf8(kSeparator));
+}
+
+QStringList LinkStatistics::parts(int periodMs, quint32 nowTickMs) const
+{
     const QLocale numbers(QLocale::English, QLocale::UnitedStates); // 1,234
     auto count = [&numbers](qint64 n) { return numbers.toString(n); };
     const Rate rate = receiveRate(nowTickMs);
@@ -94,6 +99,5 @@ QString LinkStatistics::summary(int periodMs, quint32 nowTickMs) const
         count(std::llround(rate.bytesPerSecond)));
     const QString checked = QString::fromUtf8(kPattern).arg(count(pattern.inOrder),
         count(pattern.lost), count(pattern.outOfOrder), count(pattern.duplicates));
-    const QString separator = QString::fromUtf8(kSeparator);
-    return period + separator + sent + separator + received + separator + checked;
+    return { period, sent, received, checked };
 }

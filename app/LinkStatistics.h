@@ -5,6 +5,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <array>
@@ -46,7 +47,10 @@ public:
     Rate receiveRate(quint32 nowTickMs) const;
     Revision revision(quint32 nowTickMs) const;
 
-    // One line with every figure, in the window's language, to show or to paste into a report.
+    // Every figure in the window's language, in four parts: the period, what was sent, what was
+    // received, and the pattern check.
+    QStringList parts(int periodMs, quint32 nowTickMs) const;
+    // The parts on one line, to paste into a report.
     QString summary(int periodMs, quint32 nowTickMs) const;
 
 private:

@@ -5,7 +5,9 @@
 #include "Captions.h"
 #include "Common.h"
 #include "Controls.h"
+#include "ExternalDestroyWatch.h"
 #include "FatalErrorReporter.h"
+#include "FileLog.h"
 #include "HostLookup.h"
 #include "LogPane.h"
 #include "StatusLine.h"
@@ -14,10 +16,21 @@
 #include "UdpEndpoint.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QShowEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSlider>
+#include <QStatusBar>
+#include <QToolTip>
+
+#include <cerrno>
 
 namespace {
 
@@ -55,6 +68,31 @@ SocketError peerLookupError(const QString &host, SocketError error)
     return error;
 }
 
+// "*:20320", "127.0.0.1:20320", "[::1]:20320": how the title and the boxes name an endpoint.
+QString endpointText(const QString &host, quint16 port)
+{
+    const QString shown
+        = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return shown + QLatin1Char(':') + QString::number(port);
+}
+
+QString bindText(const Settings &settings)
+{
+    const QString address = settings.bindAddress == QHostAddress(QHostAddress::Any)
+        ? QStringLiteral("*")
+        : settings.bindAddress.toString();
+    return endpointText(address, settings.bindPort);
+}
+
+QString titleFor(const Settings &settings)
+{
+    if (settings.endpointsAreDefault())
+        return caption(Captions::kWindow);
+    return caption(Captions::kTitleWithEndpoints)
+        .arg(caption(Captions::kWindow), bindText(settings),
+            endpointText(settings.peerHost, settings.peerPort));
+}
+
 template <typename Control> Control *place(Control *control, const char *name, const QRect &rect)
 {
     control->setObjectName(QLatin1String(name));
@@ -71,30 +109,53 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     , m_tick(std::move(tick))
     , m_reporter(reporter)
     , m_client(new QWidget(this))
-    , txtDump(place(new LogPane(m_client), "txtDump", kDumpPaneRect))
+    , txtDump(place(new LogPane(m_client, settings.paneBudget), "txtDump", kDumpPaneRect))
     , cmdSend(place(new QPushButton(caption(Captions::kSend), m_client), "cmdSend", kSendRect))
-    , txtStat(place(new LogPane(m_client), "txtStat", kStatusPaneRect))
+    , txtStat(place(new LogPane(m_client, settings.paneBudget), "txtStat", kStatusPaneRect))
     , sldPeriod(place(new QSlider(m_client), "sldPeriod", kPeriodRect))
     , chkDump(place(new QCheckBox(caption(Captions::kDump), m_client), "chkDump", kDumpBoxRect))
     , cmdMonitorInit(
           place(new QPushButton(caption(Captions::kClear), m_client), "cmdMonitorInit", kClearRect))
     , tmr1(new Timer(this))
     , wskClient(new UdpEndpoint(std::move(lookup), this))
+    , m_statisticsLabel(new QLabel(this))
+    , m_fileLogNotice(new QLabel(this))
 {
-    setWindowTitle(caption(Captions::kWindow));
+    setWindowTitle(titleFor(m_settings));
     setWindowIcon(appIcon());
     // No layout manager inside the client area: the controls keep their places at any size.
     setCentralWidget(m_client);
     txtDump->setAccessibleName(caption(Captions::kDumpPaneName));
     txtStat->setAccessibleName(caption(Captions::kStatusPaneName));
+    txtDump->setToolTip(caption(Captions::kDumpPaneToolTip));
     Controls::setUpPeriodSlider(*sldPeriod);
+    sldPeriod->setAccessibleName(caption(Captions::kPeriodName));
     tmr1->setObjectName(QStringLiteral("tmr1"));
     wskClient->setObjectName(QStringLiteral("wskClient"));
 
     mnuFile = menuBar()->addMenu(caption(Captions::kFileMenu));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuSaveStatus = mnuFile->addAction(caption(Captions::kSaveStatusLog));
+    mnuSaveStatus->setObjectName(QStringLiteral("mnuSaveStatus"));
+    mnuSaveDump = mnuFile->addAction(caption(Captions::kSaveDumpLog));
+    mnuSaveDump->setObjectName(QStringLiteral("mnuSaveDump"));
+    mnuCopyStatistics = mnuFile->addAction(caption(Captions::kCopyStatistics));
+    mnuCopyStatistics->setObjectName(QStringLiteral("mnuCopyStatistics"));
+    mnuFile->addSeparator();
     mnuExit = mnuFile->addAction(caption(Captions::kExit));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
+
+    // Below the client area, so that the controls keep their places and the window grows.
+    m_statisticsLabel->setObjectName(QStringLiteral("statistics"));
+    m_statisticsLabel->setAccessibleName(caption(Captions::kStatisticsName));
+    m_statisticsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->addWidget(m_statisticsLabel, 1);
+    m_fileLogNotice->setObjectName(QStringLiteral("fileLogNotice"));
+    m_fileLogNotice->setWordWrap(true);
+    m_fileLogNotice->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_fileLogNotice->hide();
+    statusBar()->addPermanentWidget(m_fileLogNotice);
+    statusBar()->setSizeGripEnabled(false);
 
     setTabOrder(txtDump, cmdSend);
     setTabOrder(cmdSend, txtStat);
@@ -102,11 +163,16 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     setTabOrder(sldPeriod, chkDump);
     setTabOrder(chkDump, cmdMonitorInit);
 
-    resize(kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height());
+    m_statusLog = openFileLog(m_settings.statusLogFile, Captions::kStatusLogName);
+    m_dumpLog = openFileLog(m_settings.dumpLogFile, Captions::kDumpLogName);
 
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(mnuSaveStatus, &QAction::triggered, this, &frmMain::mnuSaveStatus_Click);
+    connect(mnuSaveDump, &QAction::triggered, this, &frmMain::mnuSaveDump_Click);
+    connect(mnuCopyStatistics, &QAction::triggered, this, &frmMain::mnuCopyStatistics_Click);
     connect(cmdSend, &QPushButton::clicked, this, &frmMain::cmdSend_Click);
     connect(sldPeriod, &QSlider::valueChanged, this, &frmMain::sldPeriod_Change);
+    connect(sldPeriod, &QSlider::sliderMoved, this, &frmMain::showPeriod);
     connect(cmdMonitorInit, &QPushButton::clicked, this, &frmMain::cmdMonitorInit_Click);
     connect(tmr1, &Timer::tick, this, &frmMain::tmr1_Timer);
     connect(wskClient, &UdpEndpoint::dataArrival, this, &frmMain::wskClient_DataArrival);
@@ -115,8 +181,21 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     connect(wskClient, &UdpEndpoint::receiveFailed, this, &frmMain::fatal);
     connect(wskClient, &UdpEndpoint::peerLookupFailed, this,
         [this](const SocketError &error) { fatal(peerLookupError(m_settings.peerHost, error)); });
+    // Another program destroying the X window leaves nothing to close it by: end as 終了 would.
+    connect(new ExternalDestroyWatch(this), &ExternalDestroyWatch::destroyedFromOutside, this,
+        &frmMain::mnuExit_Click);
+    m_statisticsTimer.setInterval(kStatisticsRefresh);
+    connect(&m_statisticsTimer, &QTimer::timeout, this, &frmMain::refreshStatistics);
 
     Form_Load();
+
+    refreshStatistics();
+    m_statisticsTimer.start();
+    fitClientArea();
+    if (m_settings.dumpAtStart)
+        chkDump->setChecked(true);
+    if (m_settings.sendAtStart && wskClient->isBound())
+        cmdSend_Click();
 }
 
 frmMain::~frmMain()
@@ -129,11 +208,25 @@ void frmMain::Form_Load()
 {
     wskClient->setRemoteHost(m_settings.peerHost);
     wskClient->setRemotePort(m_settings.peerPort);
-    if (const SocketResult error = wskClient->bind(m_settings.bindAddress, m_settings.bindPort)) {
+    if (SocketResult error = wskClient->bind(m_settings.bindAddress, m_settings.bindPort)) {
+        // Most often a second copy: say which address is held, beside the system's text.
+        if (error->code == EADDRINUSE)
+            error->description += QLatin1String("\n\n")
+                + caption(Captions::kAddressInUse).arg(bindText(m_settings));
         fatal(*error);
         return;
     }
     sldPeriod->setValue(m_settings.period);
+}
+
+void frmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The status bar lays itself out only when shown; before that its height is not known.
+    if (!event->spontaneous() && !m_fitted) {
+        m_fitted = true;
+        fitClientArea();
+    }
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
@@ -170,6 +263,13 @@ void frmMain::cmdSend_Click()
 void frmMain::sldPeriod_Change()
 {
     tmr1->setInterval(sldPeriod->value());
+    sldPeriod->setToolTip(caption(Captions::kPeriodToolTip).arg(sldPeriod->value()));
+}
+
+void frmMain::showPeriod()
+{
+    // While dragged, the value follows the handle.
+    QToolTip::showText(QCursor::pos(), sldPeriod->toolTip(), sldPeriod);
 }
 
 void frmMain::tmr1_Timer()
@@ -188,12 +288,13 @@ void frmMain::tmr1_Timer()
     // A full link lost the datagram: the peer sees the gap in the counter, and no Send line
     // claims it left.
     if (sent.outcome == SendResult::Outcome::Dropped) {
-        ++m_sendsDropped;
+        m_statistics.dropped();
         return;
     }
+    m_statistics.sent(payload.size());
     const qint32 tick = tickValue(m_tick());
     AppendToPane(*txtStat, statusLine(Direction::Send, payload.size(), tick));
-    if (Controls::checkValue(*chkDump) == 1)
+    if (chkDump->isChecked())
         AppendToPane(*txtDump, Common::HexDump(payload) + kLineEnd);
 }
 
@@ -201,14 +302,18 @@ void frmMain::cmdMonitorInit_Click()
 {
     ClearPane(*txtDump);
     ClearPane(*txtStat);
+    // The figures are part of the display; the pattern counter is not.
+    m_statistics.reset();
+    refreshStatistics();
 }
 
 void frmMain::wskClient_DataArrival(qint32 bytesTotal)
 {
-    const qint32 tick = tickValue(m_tick());
-    AppendToPane(*txtStat, statusLine(Direction::Receive, bytesTotal, tick));
+    const quint32 rawTick = m_tick();
+    AppendToPane(*txtStat, statusLine(Direction::Receive, bytesTotal, tickValue(rawTick)));
     const QByteArray payload = wskClient->read();
-    if (Controls::checkValue(*chkDump) == 1)
+    m_statistics.received(payload, rawTick);
+    if (chkDump->isChecked())
         AppendToPane(*txtDump, Common::HexDump(payload) + kLineEnd);
 }
 
@@ -216,11 +321,98 @@ void frmMain::wskClient_SendProgress(qint32, qint32) { }
 
 void frmMain::wskClient_SendComplete() { }
 
+void frmMain::mnuSaveStatus_Click()
+{
+    savePane(*txtStat, Captions::kSaveStatusLog, Captions::kStatusLogFileName);
+}
+
+void frmMain::mnuSaveDump_Click()
+{
+    savePane(*txtDump, Captions::kSaveDumpLog, Captions::kDumpLogFileName);
+}
+
+void frmMain::mnuCopyStatistics_Click()
+{
+    QGuiApplication::clipboard()->setText(m_statistics.summary(sldPeriod->value(), m_tick()));
+}
+
+void frmMain::savePane(const LogPane &pane, const char *title, const char *fileName)
+{
+    QString dialogTitle = caption(title);
+    dialogTitle.remove(QLatin1String("..."));
+    const QString path = QFileDialog::getSaveFileName(
+        this, dialogTitle, caption(fileName), caption(Captions::kSaveFilter));
+    if (path.isEmpty())
+        return;
+    // A save that fails on the way leaves the file as it was, never half written.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && pane.save(file) && file.commit())
+        return;
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    QMessageBox::warning(this, dialogTitle, caption(Captions::kSaveFailed).arg(path, reason));
+}
+
+FileLog *frmMain::openFileLog(const QString &path, const char *name)
+{
+    if (path.isEmpty())
+        return nullptr;
+    auto *log = new FileLog(path, this);
+    connect(
+        log, &FileLog::failed, this, [this, log, name](const QString &file, const QString &reason) {
+            // The run goes on without the file; the window says so once, beside the figures.
+            if (m_statusLog == log)
+                m_statusLog = nullptr;
+            if (m_dumpLog == log)
+                m_dumpLog = nullptr;
+            log->deleteLater();
+            const QString line
+                = caption(Captions::kFileLogStopped).arg(caption(name), file, reason);
+            m_fileLogNotice->setText(m_fileLogNotice->text().isEmpty()
+                    ? line
+                    : m_fileLogNotice->text() + QLatin1Char('\n') + line);
+            m_fileLogNotice->show();
+            // Grow rather than take the room from the client area, whose controls stay in place.
+            if (!isMaximized() && !isFullScreen())
+                fitClientArea();
+        });
+    return log;
+}
+
+void frmMain::fitClientArea()
+{
+    resize(kClientSize.width(),
+        kClientSize.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+}
+
+void frmMain::refreshStatistics()
+{
+    // Hidden (as a benchmark may hide it), it costs nothing at all.
+    if (!statusBar()->isVisibleTo(this))
+        return;
+    const quint32 now = m_tick();
+    const LinkStatistics::Revision revision = m_statistics.revision(now);
+    const int period = sldPeriod->value();
+    if (revision == m_shownRevision && period == m_shownPeriod
+        && !m_statisticsLabel->text().isEmpty())
+        return;
+    m_shownRevision = revision;
+    m_shownPeriod = period;
+    const QStringList parts = m_statistics.parts(period, now);
+    // Three short lines fit the window's width where one would not.
+    const QString text = parts.value(0) + QLatin1String(" | ") + parts.value(1) + QLatin1Char('\n')
+        + parts.value(2) + QLatin1Char('\n') + parts.value(3);
+    m_statisticsLabel->setText(text);
+    m_statisticsLabel->setAccessibleDescription(m_statistics.summary(period, now));
+}
+
 void frmMain::AppendToPane(LogPane &pane, QByteArrayView text)
 {
     // The pane decides whether it shows the new line: it follows its end unless the user
-    // reads or selects elsewhere.
+    // reads or selects elsewhere. The file, when there is one, gets every line regardless.
     pane.append(text);
+    if (FileLog *const log = &pane == txtStat ? m_statusLog : m_dumpLog)
+        log->write(text);
 }
 
 void frmMain::ClearPane(LogPane &pane)

@@ -2,17 +2,22 @@
 #pragma once
 
 #include "HostLookup.h"
+#include "LinkStatistics.h"
 #include "Settings.h"
 #include "Tick.h"
 
 #include <QMainWindow>
+#include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 class FatalErrorReporter;
+class FileLog;
 class LogPane;
 class QAction;
 class QCheckBox;
+class QLabel;
 class QMenu;
 class QPushButton;
 class QSlider;
@@ -35,11 +40,14 @@ public:
         std::unique_ptr<HostLookup> lookup = {}, QWidget *parent = nullptr);
     ~frmMain() override;
 
+    // The status bar refreshes at most this often, so that a flood costs it nothing.
+    static constexpr std::chrono::milliseconds kStatisticsRefresh { 250 };
+
     qint16 patternCounter() const { return m_patternCounter; }
-    // Datagrams a full link would not take; each still advanced the counter.
-    quint64 sendsDropped() const { return m_sendsDropped; }
+    const LinkStatistics &statistics() const { return m_statistics; }
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -53,17 +61,30 @@ private:
     void wskClient_DataArrival(qint32 bytesTotal);
     void wskClient_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
     void wskClient_SendComplete();
+    void mnuSaveStatus_Click();
+    void mnuSaveDump_Click();
+    void mnuCopyStatistics_Click();
 
     void fatal(const SocketError &error);
     void AppendToPane(LogPane &pane, QByteArrayView text);
     void ClearPane(LogPane &pane);
+    void savePane(const LogPane &pane, const char *title, const char *fileName);
+    FileLog *openFileLog(const QString &path, const char *name);
+    void fitClientArea();
+    void refreshStatistics();
+    void showPeriod();
 
     const Settings m_settings;
     const TickSource m_tick;
     FatalErrorReporter &m_reporter;
     qint16 m_patternCounter = 0;
-    quint64 m_sendsDropped = 0;
     bool m_unloaded = false;
+    bool m_fitted = false;
+    LinkStatistics m_statistics;
+    // What the status bar shows now, so that it is redrawn only when that changes.
+    LinkStatistics::Revision m_shownRevision;
+    int m_shownPeriod = -1;
+    QTimer m_statisticsTimer;
 
     QWidget *const m_client;
     LogPane *const txtDump;
@@ -75,5 +96,14 @@ private:
     Timer *const tmr1;
     UdpEndpoint *const wskClient;
     QMenu *mnuFile = nullptr;
+    QAction *mnuSaveStatus = nullptr;
+    QAction *mnuSaveDump = nullptr;
+    QAction *mnuCopyStatistics = nullptr;
     QAction *mnuExit = nullptr;
+    QLabel *const m_statisticsLabel;
+    // Says that a log file was given up; hidden until one is.
+    QLabel *const m_fileLogNotice;
+    // Null without the option, or once given up.
+    FileLog *m_statusLog = nullptr;
+    FileLog *m_dumpLog = nullptr;
 };

@@ -2,21 +2,33 @@
 #include "Common.h"
 #include "LogPane.h"
 #include "RecordingReporter.h"
+#include "ScriptedLookup.h"
 #include "Timer.h"
 #include "UdpEndpoint.h"
 #include "frmMain.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QNetworkDatagram>
 #include <QPushButton>
 #include <QSlider>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <cerrno>
 #include <memory>
+#include <netdb.h>
 
 namespace {
 
@@ -27,8 +39,9 @@ struct Window
     RecordingReporter reporter;
     std::unique_ptr<frmMain> window;
 
-    Window()
-        : window(std::make_unique<frmMain>([] { return kFixedTick; }, reporter))
+    explicit Window(const Settings &settings = {}, std::unique_ptr<HostLookup> lookup = {})
+        : window(std::make_unique<frmMain>(
+            [] { return kFixedTick; }, reporter, settings, std::move(lookup)))
     { }
 
     template <typename T> T *get(const char *name) const
@@ -43,7 +56,24 @@ struct Window
     QSlider *period() const { return get<QSlider>("sldPeriod"); }
     QCheckBox *dumpBox() const { return get<QCheckBox>("chkDump"); }
     Timer *timer() const { return get<Timer>("tmr1"); }
+    QLabel *statistics() const { return get<QLabel>("statistics"); }
+    QAction *action(const char *name) const { return get<QAction>(name); }
 };
+
+// Answers the next modal dialog, a file dialog with the path or a message box with OK, once it
+// is open.
+void answerNextDialog(QObject *context, const QString &path = {})
+{
+    QTimer::singleShot(0, context, [path] {
+        QWidget *const modal = QApplication::activeModalWidget();
+        if (auto *const dialog = qobject_cast<QFileDialog *>(modal)) {
+            dialog->selectFile(path);
+            static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
+        } else if (auto *const box = qobject_cast<QMessageBox *>(modal)) {
+            box->accept();
+        }
+    });
+}
 
 bool portIsFree()
 {
@@ -70,22 +100,32 @@ private slots:
     void layout_data();
     void layout();
     void captionsAndInitialState();
+    void startsAsSettingsSay_data();
+    void startsAsSettingsSay();
     void tabOrder();
     void resizingMovesNothing();
     void everyWayOfClosingFreesThePort_data();
     void everyWayOfClosingFreesThePort();
     void takenPortReportsSystemError();
+    void peerLookup_data();
+    void peerLookup();
 
     void counterRunsAndWraps();
     void restartContinuesCounter();
     void sliderZeroSendsNothing();
     void dumpAddsFourLinesAndBlank();
+    void fullLinkDropsWithoutSendLine();
+    void statisticsOfAnEchoThatDropsATenth();
 
     void receivedSizes_data();
     void receivedSizes();
     void sendAndReceiveInterleave();
     void clearWhileArriving();
     void burstIsLoggedCompletelyInOrder();
+    void savedLogIsThePaneText_data();
+    void savedLogIsThePaneText();
+    void fileLogsGetEveryLine();
+    void failingFileLogIsSaidOnceAndTheRunGoesOn();
 };
 
 void tst_frmMain::layout_data()
@@ -142,10 +182,57 @@ void tst_frmMain::captionsAndInitialState()
     const QList<QAction *> menus = w.window->menuBar()->actions();
     QCOMPARE(menus.size(), 1);
     QCOMPARE(menus.first()->text(), QStringLiteral("ファイル"));
-    const QList<QAction *> items = menus.first()->menu()->actions();
-    QCOMPARE(items.size(), 1);
-    QCOMPARE(items.first()->text(), QStringLiteral("終了"));
-    QVERIFY(items.first()->shortcut().isEmpty());
+    QStringList items;
+    for (const QAction *item : menus.first()->menu()->actions())
+        items << item->text();
+    QCOMPARE(items,
+        QStringList(
+            { "ステータスログを保存...", "ダンプログを保存...", "統計をコピー", "", "終了" }));
+    QVERIFY(w.action("mnuExit")->shortcut().isEmpty());
+    QVERIFY2(w.statistics()->text().startsWith(QStringLiteral("周期 500 ms | 送信 0 (0 B)")),
+        qPrintable(w.statistics()->text()));
+}
+
+void tst_frmMain::startsAsSettingsSay_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("period");
+    QTest::addColumn<bool>("dump");
+    QTest::addColumn<bool>("sending");
+
+    QTest::newRow("defaults") << QStringList() << "Quillon2-1(UDP)" << 500 << false << false;
+    QTest::newRow("the pair's other half")
+        << QStringList { "bind", "peer" } << "Quillon2-1(UDP) *:20319 → localhost:20320" << 500
+        << false << false;
+    QTest::newRow("period, dump, send")
+        << QStringList { "period", "dump", "send" } << "Quillon2-1(UDP)" << 100 << true << true;
+}
+
+void tst_frmMain::startsAsSettingsSay()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, title);
+    QFETCH(int, period);
+    QFETCH(bool, dump);
+    QFETCH(bool, sending);
+    Settings settings;
+    if (options.contains("bind"))
+        settings.bindPort = frmMain::kRemotePort;
+    if (options.contains("peer"))
+        settings.peerPort = frmMain::kLocalPort;
+    if (options.contains("period"))
+        settings.period = 100;
+    settings.dumpAtStart = options.contains("dump");
+    settings.sendAtStart = options.contains("send");
+    Window w(settings);
+    QCOMPARE(w.window->windowTitle(), title);
+    QCOMPARE(w.period()->value(), period);
+    QCOMPARE(w.timer()->interval(), period);
+    QCOMPARE(w.dumpBox()->isChecked(), dump);
+    QCOMPARE(w.timer()->enabled(), sending);
+    QCOMPARE(w.send()->text(), sending ? QStringLiteral("停止") : QStringLiteral("送信"));
+    QVERIFY(w.reporter.reports.isEmpty());
 }
 
 void tst_frmMain::tabOrder()
@@ -212,8 +299,69 @@ void tst_frmMain::takenPortReportsSystemError()
     Window second;
     QCOMPARE(second.reporter.reports.size(), 1);
     QCOMPARE(second.reporter.reports.first().first, EADDRINUSE);
-    QCOMPARE(second.reporter.reports.first().second, qt_error_string(EADDRINUSE));
+    // The system's text first, then which address is held and by whom it may be.
+    const QString description = second.reporter.reports.first().second;
+    QVERIFY2(description.startsWith(qt_error_string(EADDRINUSE) + "\n\n")
+            && description.contains("*:20320") && description.contains("別のコピー"),
+        qPrintable(description));
     QVERIFY(first.reporter.reports.isEmpty());
+}
+
+void tst_frmMain::peerLookup_data()
+{
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("answers late") << false;
+    QTest::newRow("fails") << true;
+}
+
+void tst_frmMain::peerLookup()
+{
+    QFETCH(bool, fails);
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress::LocalHost, frmMain::kRemotePort));
+    LookupAnswer answer;
+    if (fails)
+        answer.error = SocketError::fromResolver(EAI_NONAME);
+    else
+        answer.addresses = { QHostAddress(QHostAddress::LocalHost) };
+    auto *const lookup = new ScriptedLookup(answer);
+    Settings settings;
+    settings.peerHost = QStringLiteral("peer.test");
+    settings.period = 10;
+    settings.sendAtStart = true;
+    Window w(settings, std::unique_ptr<HostLookup>(lookup));
+    w.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+    QCOMPARE(lookup->asked, QStringList { "peer.test" });
+
+    // Unanswered, ticks send nothing, count nothing and log nothing; the window still works.
+    QTest::qWait(100);
+    QVERIFY(!peer.hasPendingDatagrams());
+    QCOMPARE(w.window->patternCounter(), 0);
+    QCOMPARE(w.status()->text(), QByteArray());
+    w.dumpBox()->click();
+    QVERIFY(w.dumpBox()->isChecked());
+
+    lookup->answer();
+    if (!fails) {
+        QTRY_VERIFY(peer.hasPendingDatagrams());
+        QCOMPARE(peer.receiveDatagram().data(), QByteArray(16, '\0'));
+        QVERIFY(w.reporter.reports.isEmpty());
+        return;
+    }
+    // The resolver's own code, with the text that goes with it, and the host named.
+    QCOMPARE(w.reporter.reports.size(), 1);
+    QCOMPARE(w.reporter.reports.first().first, EAI_NONAME);
+    const QString description = w.reporter.reports.first().second;
+    QVERIFY2(description.contains("peer.test") && description.contains("getaddrinfo")
+            && description.endsWith(QString::fromLocal8Bit(gai_strerror(EAI_NONAME))),
+        qPrintable(description));
+    // After the failure nothing more is handled: no arrival, no tick.
+    QUdpSocket other;
+    other.writeDatagram("late", QHostAddress::LocalHost, frmMain::kLocalPort);
+    QTest::qWait(100);
+    QCOMPARE(w.status()->text(), QByteArray());
+    QCOMPARE(w.reporter.reports.size(), 1);
 }
 
 void tst_frmMain::counterRunsAndWraps()
@@ -327,18 +475,21 @@ void tst_frmMain::receivedSizes_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<bool>("dump");
     for (const int size : { 0, 1, 3, 5, 6, 16, 1472, 32767, 32768, 65507 })
-        QTest::addRow("%d", size) << size << false;
-    QTest::newRow("65527 from IPv6") << 65527 << true;
-    QTest::newRow("0 from IPv6") << 0 << true;
+        QTest::addRow("%d", size) << size << false << true;
+    QTest::newRow("65527 from IPv6") << 65527 << true << true;
+    QTest::newRow("0 from IPv6") << 0 << true << true;
+    QTest::newRow("16, not dumped") << 16 << false << false;
 }
 
 void tst_frmMain::receivedSizes()
 {
     QFETCH(int, size);
     QFETCH(bool, ipv6);
+    QFETCH(bool, dump);
     Window w;
-    w.dumpBox()->setChecked(true);
+    w.dumpBox()->setChecked(dump);
     QByteArray payload(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
         payload[i] = char(i * 13 + 1);
@@ -348,8 +499,7 @@ void tst_frmMain::receivedSizes()
         qint64(size));
     QTRY_VERIFY(!w.status()->text().isEmpty());
     QCOMPARE(w.status()->text(), "Receive " + QByteArray::number(size) + " 7654321\r\n");
-    QCOMPARE(w.dump()->text(), Common::HexDump(payload) + "\r\n");
-    QCOMPARE(w.dump()->content().lineCount() - 2, size / 4);
+    QCOMPARE(w.dump()->text(), dump ? Common::HexDump(payload) + "\r\n" : QByteArray());
 }
 
 void tst_frmMain::sendAndReceiveInterleave()
@@ -417,6 +567,167 @@ void tst_frmMain::burstIsLoggedCompletelyInOrder()
     const QList<QByteArray> status = lines(w.status());
     for (int i = 0; i < kBurst; ++i)
         QCOMPARE(status[i], "Receive " + QByteArray::number(i % 64) + " 7654321");
+}
+
+void tst_frmMain::fullLinkDropsWithoutSendLine()
+{
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress::LocalHost, frmMain::kRemotePort));
+    Window w;
+    // Every other datagram finds the link full.
+    int calls = 0;
+    w.get<UdpEndpoint>("wskClient")
+        ->setSendCall([&calls](int fd, QByteArrayView payload, const QByteArray &to) {
+            return ++calls % 2 == 0 ? EAGAIN : UdpEndpoint::systemSend(fd, payload, to);
+        });
+    w.period()->setValue(5);
+    w.send()->click();
+    QTRY_VERIFY(calls >= 10);
+    w.send()->click();
+    QVERIFY(w.reporter.reports.isEmpty());
+    // Only what left is logged, and the peer sees the gaps in the counter.
+    QCOMPARE(lines(w.status()).size(), (calls + 1) / 2);
+    QCOMPARE(w.window->statistics().droppedSends(), calls / 2);
+    QCOMPARE(w.window->patternCounter(), calls);
+    QTRY_VERIFY(peer.hasPendingDatagrams());
+    QCOMPARE(peer.receiveDatagram().data().left(4), QByteArray(4, '\0'));
+    QTRY_VERIFY(peer.hasPendingDatagrams());
+    QCOMPARE(peer.receiveDatagram().data().left(4), QByteArray(4, '\x02'));
+}
+
+void tst_frmMain::statisticsOfAnEchoThatDropsATenth()
+{
+    // A real clock: the check tells a gap from a late datagram by time.
+    RecordingReporter reporter;
+    frmMain window(systemUptimeMilliseconds, reporter);
+    auto *const send = window.findChild<QPushButton *>("cmdSend");
+    auto *const bar = window.findChild<QLabel *>("statistics");
+    // An echo peer that loses every tenth datagram and stops the sender after the 105th.
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress::LocalHost, frmMain::kRemotePort));
+    int seen = 0;
+    connect(&peer, &QUdpSocket::readyRead, this, [&] {
+        while (peer.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = peer.receiveDatagram();
+            if (++seen % 10 != 0)
+                peer.writeDatagram(
+                    datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort()));
+            if (seen == 105)
+                send->click();
+        }
+    });
+    window.findChild<QSlider *>("sldPeriod")->setValue(2);
+    send->click();
+    const LinkStatistics &statistics = window.statistics();
+    QTRY_VERIFY_WITH_TIMEOUT(seen >= 105 && qint64(seen) == statistics.sentDatagrams(), 10000);
+    // A loss shows only once a later datagram has come back.
+    const qint64 sent = statistics.sentDatagrams();
+    const qint64 lost = seen % 10 == 0 ? seen / 10 - 1 : seen / 10;
+    QTRY_COMPARE(statistics.receivedDatagrams(), qint64(seen - seen / 10));
+    QCOMPARE(statistics.pattern().lost, lost);
+    QCOMPARE(statistics.pattern().inOrder, statistics.receivedDatagrams());
+    QTRY_VERIFY2(bar->text().contains(QStringLiteral("送信 %1 ").arg(sent))
+            && bar->text().contains(QStringLiteral("欠落 %1 ").arg(lost)),
+        qPrintable(bar->text()));
+    QCOMPARE(bar->accessibleName(), QStringLiteral("リンク統計"));
+    QVERIFY(bar->accessibleDescription().contains(QStringLiteral("欠落 %1 ").arg(lost)));
+
+    window.findChild<QAction *>("mnuCopyStatistics")->trigger();
+    QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("欠落 %1 ").arg(lost)));
+
+    window.findChild<QPushButton *>("cmdMonitorInit")->click();
+    QVERIFY2(bar->text().contains(QStringLiteral("送信 0 (0 B)"))
+            && bar->text().contains(QStringLiteral("受信 0 (0 B)"))
+            && bar->text().contains(QStringLiteral("欠落 0 ")),
+        qPrintable(bar->text()));
+    QVERIFY(window.patternCounter() != 0);
+    QVERIFY(reporter.reports.isEmpty());
+}
+
+void tst_frmMain::savedLogIsThePaneText_data()
+{
+    QTest::addColumn<bool>("folderExists");
+    QTest::newRow("saved") << true;
+    QTest::newRow("folder gone: no file, a warning, the run goes on") << false;
+}
+
+void tst_frmMain::savedLogIsThePaneText()
+{
+    QFETCH(bool, folderExists);
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath(folderExists ? "status.log" : "gone/status.log");
+    Window w;
+    QUdpSocket sender;
+    for (const int size : { 0, 5, 16 })
+        sender.writeDatagram(QByteArray(size, 's'), QHostAddress::LocalHost, frmMain::kLocalPort);
+    QTRY_COMPARE(lines(w.status()).size(), 3);
+    answerNextDialog(this, path);
+    if (!folderExists)
+        QTimer::singleShot(100, this, [this] { answerNextDialog(this); });
+    w.action("mnuSaveStatus")->trigger();
+    QFile saved(path);
+    QCOMPARE(saved.exists(), folderExists);
+    if (folderExists) {
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), w.status()->text());
+    }
+    QVERIFY(w.reporter.reports.isEmpty());
+}
+
+void tst_frmMain::fileLogsGetEveryLine()
+{
+    QTemporaryDir scratch;
+    Settings settings;
+    settings.statusLogFile = scratch.filePath("status.log");
+    settings.dumpLogFile = scratch.filePath("dump.log");
+    settings.dumpAtStart = true;
+    // A budget far below what the burst writes: the panes let go, the files keep everything.
+    settings.paneBudget = 64 * 1024;
+    constexpr int kDatagrams = 4000;
+    QByteArray expectedStatus;
+    QByteArray expectedDump;
+    {
+        Window w(settings);
+        QUdpSocket sender;
+        for (int i = 0; i < kDatagrams; ++i) {
+            const QByteArray payload(i % 200, char(i));
+            sender.writeDatagram(payload, QHostAddress::LocalHost, frmMain::kLocalPort);
+            expectedStatus += "Receive " + QByteArray::number(payload.size()) + " 7654321\r\n";
+            expectedDump += Common::HexDump(payload) + "\r\n";
+        }
+        QTRY_COMPARE(w.window->statistics().receivedDatagrams(), kDatagrams);
+        QVERIFY(w.status()->content().firstLine() > 0 && w.dump()->content().firstLine() > 0);
+    }
+    QFile status(settings.statusLogFile);
+    QFile dump(settings.dumpLogFile);
+    QVERIFY(status.open(QIODevice::ReadOnly) && dump.open(QIODevice::ReadOnly));
+    QCOMPARE(status.readAll(), expectedStatus);
+    QCOMPARE(dump.readAll(), expectedDump);
+}
+
+void tst_frmMain::failingFileLogIsSaidOnceAndTheRunGoesOn()
+{
+    Settings settings;
+    settings.statusLogFile = QStringLiteral("/dev/full");
+    Window w(settings);
+    w.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+    const QSize client = w.window->centralWidget()->size();
+    auto *const notice = w.get<QLabel>("fileLogNotice");
+    QUdpSocket sender;
+    for (int burst = 0; burst < 3; ++burst) {
+        for (int i = 0; i < 100; ++i)
+            sender.writeDatagram("x", QHostAddress::LocalHost, frmMain::kLocalPort);
+        QTRY_COMPARE(lines(w.status()).size(), 100 * (burst + 1));
+        QTest::qWait(50); // past the file's hand-over delay, so each burst reaches the disk
+    }
+    QTRY_VERIFY(notice->isVisible());
+    QCOMPARE(notice->text().count('\n'), 0); // said once
+    QVERIFY2(
+        notice->text().contains("/dev/full") && notice->text().contains(qt_error_string(ENOSPC)),
+        qPrintable(notice->text()));
+    QCOMPARE(w.window->centralWidget()->size(), client);
+    QVERIFY(w.reporter.reports.isEmpty());
 }
 
 QTEST_MAIN(tst_frmMain)

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ScriptedLookup.h"
 #include "UdpEndpoint.h"
 
 #include <QNetworkDatagram>
@@ -18,22 +19,6 @@ constexpr quint16 kPeerPort = 20319;
 
 using Path = DatagramBatch::Path;
 using Outcome = SendResult::Outcome;
-
-// A resolver that answers only when told to.
-class ScriptedLookup final : public HostLookup
-{
-public:
-    explicit ScriptedLookup(LookupAnswer answer = {})
-        : m_answer(std::move(answer))
-    { }
-    void lookUp(const QString &host) override { asked << host; }
-    void answer() { emit answered(m_answer); }
-
-    QStringList asked;
-
-private:
-    const LookupAnswer m_answer;
-};
 
 QHostAddress address(const char *text)
 {
