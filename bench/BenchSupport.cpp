@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -139,6 +140,25 @@ qint64 Bench::heapInUse()
 #endif
 }
 
+qint64 Bench::processStatusBytes(const char *field)
+{
+    std::FILE *status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
+        return -1;
+    const size_t length = std::strlen(field);
+    qint64 bytes = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        // "VmRSS:\t  123456 kB"
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+            bytes = std::strtoll(line + length + 1, nullptr, 10) * 1024;
+            break;
+        }
+    }
+    std::fclose(status);
+    return bytes;
+}
+
 void Bench::runEventLoopFor(int milliseconds)
 {
     QEventLoop loop;
@@ -207,6 +227,18 @@ Bench::Child Bench::startFlood(quint16 port, int count, int size)
         std::vector<char> payload(size_t(size), 'f');
         qint64 sent = 0;
         for (int i = 0; i < count; ++i)
+            sent += sendOne(fd, address, payload.data(), payload.size());
+        return sent;
+    });
+}
+
+Bench::Child Bench::startTimedFlood(quint16 port, int size, int durationMs)
+{
+    return forkSender(port, [=](int fd, const sockaddr_in &address) {
+        std::vector<char> payload(size_t(size), 'd');
+        const qint64 end = nowNs() + qint64(durationMs) * 1000000;
+        qint64 sent = 0;
+        while (nowNs() < end)
             sent += sendOne(fd, address, payload.data(), payload.size());
         return sent;
     });

@@ -15,6 +15,9 @@ qint64 nowNs();
 // Bytes currently allocated on the heap of this process.
 qint64 heapInUse();
 
+// A size from /proc/self/status, such as "VmRSS" or "VmHWM", in bytes; -1 when it cannot be read.
+qint64 processStatusBytes(const char *field);
+
 // Runs the event loop for `milliseconds`, timed precisely: a default, coarse timer may end a
 // long run up to 5 % early.
 void runEventLoopFor(int milliseconds);
@@ -37,6 +40,9 @@ Child startFlood(quint16 port, int count, int size);
 // A child that sends `perSecond` datagrams a second to 127.0.0.1:port for `durationMs`, paced in
 // slices of 1 ms; the n-th datagram has sizeOf(n) bytes (at most 65,507).
 Child startPacedFlood(quint16 port, int perSecond, int durationMs, int (*sizeOf)(qint64 n));
+// A child that sends datagrams of `size` bytes to 127.0.0.1:port as fast as it can for
+// `durationMs`.
+Child startTimedFlood(quint16 port, int size, int durationMs);
 // Datagrams the flood child actually handed to the system.
 qint64 waitFlood(Child &child);
 

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; each prints its figures. Run on an idle machine.
-# Usage: scripts/bench.sh [pane|period|flood|hexdump|soak|find]...
+# Usage: scripts/bench.sh ['BENCH [ARG...]']...   each bench with its arguments as one word:
+#   pane [lines] | period | hexdump | find
+#   flood [count] [rounds] [hold|files|nobar]
+#   soak [minutes] [datagrams per second] | soak dump-flood [minutes]
+# e.g. scripts/bench.sh pane 'flood 1000000 3 hold' 'soak dump-flood 10'
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target bench_pane bench_period bench_flood bench_hexdump bench_soak bench_find
 export QT_QPA_PLATFORM=offscreen
-for bench in "${@:-pane hexdump period flood find}"; do
-    for b in $bench; do
-        echo "== bench_$b"
-        "build/bench/bench_$b"
-    done
+benches=("$@")
+[ ${#benches[@]} -gt 0 ] || benches=(pane hexdump period flood find)
+for spec in "${benches[@]}"; do
+    read -r -a words <<<"$spec"
+    echo "== bench_$spec"
+    "build/bench/bench_${words[0]}" "${words[@]:1}"
 done
