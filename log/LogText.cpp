@@ -149,7 +149,7 @@ void LogText::appendFragment(QByteArrayView fragment, bool endsLine)
         return;
     }
     Block &block = last();
-    std::memcpy(block.bytes + block.used, fragment.data(), fragment.size());
+    std::memcpy(block.bytes + block.used, fragment.data(), size_t(fragment.size()));
     block.used += fragment.size();
     m_end += fragment.size();
     m_openLineLength += fragment.size();
@@ -220,7 +220,7 @@ bool LogText::openBlock(qint64 needed, bool lineStaysOpen)
     fresh.addLineStart(0);
     if (m_count > 0) {
         Block &previous = last();
-        std::memcpy(fresh.bytes, previous.bytes + previous.used - carried, carried);
+        std::memcpy(fresh.bytes, previous.bytes + previous.used - carried, size_t(carried));
         fresh.used = carried;
         previous.used -= carried;
         --previous.lines;
@@ -397,7 +397,7 @@ QByteArray LogText::mid(qint64 from, qint64 to) const
     for (qint64 position = from; position < to;) {
         const QByteArrayView chunk = chunkAt(position);
         const qint64 count = std::min(chunk.size(), to - position);
-        std::memcpy(out, chunk.data(), count);
+        std::memcpy(out, chunk.data(), size_t(count));
         out += count;
         position += count;
     }
