@@ -247,14 +247,6 @@ bool LogText::canDiscard() const
     return m_count > 1 || (m_count == 1 && m_openLineLength == 0);
 }
 
-bool LogText::discardOldestBlock()
-{
-    if (!canDiscard())
-        return false;
-    discardOldest();
-    return true;
-}
-
 LogText::Block LogText::popOldest()
 {
     Block &slot = blockAt(0);

@@ -41,17 +41,12 @@ public:
     // oldest whole blocks are let go first; only when nothing but the newest line is left to let
     // go of is a fragment dropped (see droppedBytes()).
     void append(QByteArrayView text) noexcept;
-    // Lets go of the oldest block, for an owner that ran out of memory elsewhere. False when
-    // nothing is left but the block that holds the newest line.
-    bool discardOldestBlock();
 
-    qint64 budget() const { return m_budget; }
     // The first position still held, and one past the last.
     qint64 begin() const;
     qint64 end() const { return m_end; }
     // The number of the first line still held: also how many lines were let go.
     qint64 firstLine() const;
-    qint64 discardedLines() const { return firstLine(); }
     // Bytes that found no memory at all and are missing from the text.
     qint64 droppedBytes() const { return m_droppedBytes; }
     // The bytes from position to the end of the block that holds it (empty at end()); a line
