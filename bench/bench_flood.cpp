@@ -231,19 +231,19 @@ Round bareRound(int count)
     return round;
 }
 
-const char *const kHeader = "%-8s %5s %10s %10s %8s %12s %16s  %s\n";
-const char *const kRow = "%-8s %5d %10lld %10lld %7.1f%% %12.1f %16.3f  %s\n";
+const char *const kHeader = "%-8s %5s %10s %10s %8s %12s %8s %16s  %s\n";
+const char *const kRow = "%-8s %5d %10lld %10lld %7.1f%% %12.1f %8d %16.3f  %s\n";
 
 void printHeader(const char *extra)
 {
-    std::printf(kHeader, "receiver", "round", "sent", "logged", "share", "bytes/line",
+    std::printf(kHeader, "receiver", "round", "sent", "logged", "share", "bytes/line", "periods",
         "send p99 dev ms", extra);
 }
 
 void printWindowRound(const char *name, int r, const Round &w, const QByteArray &extra)
 {
     std::printf(kRow, name, r, qlonglong(w.sent), qlonglong(w.logged), 100.0 * w.share(),
-        w.bytesPerLine, w.period.p99DeviationMs, extra.constData());
+        w.bytesPerLine, w.period.periods, w.period.p99DeviationMs, extra.constData());
     std::fflush(stdout);
 }
 
@@ -256,8 +256,8 @@ void runBare(int count, int rounds, FatalErrorReporter &reporter)
         const Round w = windowRound(count, reporter, {});
         printWindowRound("window", r, w, {});
         const Round b = bareRound(count);
-        std::printf("%-8s %5d %10lld %10lld %7.1f%% %12s %16s\n", "bare", r, qlonglong(b.sent),
-            qlonglong(b.logged), 100.0 * b.share(), "-", "-");
+        std::printf("%-8s %5d %10lld %10lld %7.1f%% %12s %8s %16s\n", "bare", r, qlonglong(b.sent),
+            qlonglong(b.logged), 100.0 * b.share(), "-", "-", "-");
         std::fflush(stdout);
         windowTotal += double(w.logged);
         bareTotal += double(b.logged);
