@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <vector>
 
 // The text of a log: bytes split into lines at '\n', kept in fixed blocks with a compact line
@@ -68,8 +69,9 @@ public:
     // '\0' outside the text.
     char at(qint64 position) const;
     QByteArray mid(qint64 from, qint64 to) const;
-    // The longest line since clear(), let go of or not: a width that fits every line held.
-    qint64 longestLine() const { return m_longestLine; }
+    // The longest line since clear(), let go of or not, the one still open included: a width
+    // that fits every line held.
+    qint64 longestLine() const { return std::max(m_longestLine, m_openLineLength); }
     // Bytes taken by the text, its index and the blocks' bookkeeping.
     qint64 memoryUsed() const;
 
