@@ -18,7 +18,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QShowEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -26,6 +25,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShowEvent>
 #include <QSlider>
 #include <QStatusBar>
 #include <QToolTip>
@@ -426,5 +426,11 @@ void frmMain::fatal(const SocketError &error)
     // one box.
     tmr1->setEnabled(false);
     wskClient->setNotificationsEnabled(false);
+    // The program may end inside the report, past every destructor: what the files have not
+    // written yet goes to disk first, since a failed run is when the log matters most.
+    delete m_statusLog;
+    m_statusLog = nullptr;
+    delete m_dumpLog;
+    m_dumpLog = nullptr;
     m_reporter.report(error.code, error.description);
 }

@@ -256,11 +256,12 @@ void tst_frmMain::resizingMovesNothing()
     w.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
     w.window->resize(900, 700);
-    QTest::qWait(20);
+    // The client area has taken the new size: the controls in it must not have moved.
+    QTRY_COMPARE(w.window->centralWidget()->width(), 900);
     QCOMPARE(w.get<QWidget>("cmdSend")->geometry(), QRect(272, 16, 129, 65));
     QCOMPARE(w.status()->geometry(), QRect(0, 216, 233, 161));
     w.window->resize(200, 150);
-    QTest::qWait(20);
+    QTRY_COMPARE(w.window->centralWidget()->width(), 200);
     QCOMPARE(w.get<QWidget>("chkDump")->geometry(), QRect(288, 224, 81, 25));
 }
 
@@ -519,7 +520,8 @@ void tst_frmMain::sendAndReceiveInterleave()
     w.send()->click();
     QTRY_VERIFY_WITH_TIMEOUT(lines(w.status()).size() >= 10, 5000);
     w.send()->click();
-    QTest::qWait(50);
+    // The last datagram's echo is on its way back.
+    QTRY_COMPARE(lines(w.status()).size() % 2, 0);
     const QList<QByteArray> status = lines(w.status());
     for (int i = 0; i + 1 < status.size(); i += 2) {
         QCOMPARE(status[i], QByteArray("Send 16 7654321"));

@@ -253,7 +253,9 @@ void tst_RealWindow::sendKeyStartsThePattern()
 
 void tst_RealWindow::statusPaneCopiesToClipboard()
 {
-    startTool();
+    QTemporaryDir scratch;
+    const QString logPath = scratch.filePath("status.log");
+    startTool({ "--log", logPath });
     const QString window = waitForWindow();
     if (window.isEmpty())
         QFAIL(whyNoWindow().constData());
@@ -261,7 +263,10 @@ void tst_RealWindow::statusPaneCopiesToClipboard()
     QUdpSocket sender;
     for (const int size : { 0, 5, 16 })
         sender.writeDatagram(QByteArray(size, 'q'), QHostAddress::LocalHost, kLocalPort);
-    QTest::qWait(300);
+    // The log file has every line the pane has: wait until all three are there.
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QTRY_COMPARE((log.seek(0), log.readAll().count('\n')), 3);
 
     // Tab twice reaches the status pane; select all and copy with the keyboard.
     xdotool({ "key", "--clearmodifiers", "Tab", "Tab", "ctrl+a", "ctrl+c" });
