@@ -434,10 +434,12 @@ void LogPane::ensureVisible(qint64 position)
 
     const qreal x = qreal(position - m_text.lineStart(line)) * m_charWidth;
     QScrollBar *horizontal = horizontalScrollBar();
+    // Far along a long line x passes what an int holds; the scroll bar's range is clamped alike.
     if (x < horizontal->value())
-        horizontal->setValue(int(std::floor(x)));
+        horizontal->setValue(clampToInt(qint64(std::floor(x))));
     else if (x + m_charWidth + 2 * kMargin > horizontal->value() + viewport()->width())
-        horizontal->setValue(int(std::ceil(x + m_charWidth + 2 * kMargin)) - viewport()->width());
+        horizontal->setValue(
+            clampToInt(qint64(std::ceil(x + m_charWidth + 2 * kMargin)) - viewport()->width()));
 }
 
 qint64 LogPane::positionAt(QPoint point) const
@@ -496,6 +498,11 @@ void LogPane::paintEvent(QPaintEvent *)
     const qint64 last = std::min(firstLine + m_text.lineCount(), m_topRow + visibleRows() + 1);
     const qint64 selStart = selectionStart();
     const qint64 selEnd = selectionEnd();
+    // Only the columns in view are drawn: one long line would otherwise cost a frame or more.
+    const qint64 firstColumn = std::max<qint64>(
+        0, qint64(std::floor((horizontalScrollBar()->value() - kMargin) / m_charWidth)));
+    const qint64 lastColumn
+        = firstColumn + qint64(std::ceil(viewport()->width() / m_charWidth)) + 1;
 
     if (m_topRow < firstLine) {
         painter.setPen(pal.placeholderText().color());
@@ -520,6 +527,8 @@ void LogPane::paintEvent(QPaintEvent *)
         // Every run starts on the grid that hit-testing uses, so the glyphs, the selection
         // and the caret stay in the same cells however far the line goes.
         const auto drawRun = [&](qint64 runFrom, qint64 runTo, const QColor &color) {
+            runFrom = std::max(runFrom, firstColumn);
+            runTo = std::min(runTo, lastColumn);
             if (runTo <= runFrom)
                 return;
             painter.setPen(color);

@@ -11,8 +11,8 @@ class FindBar;
 class QIODevice;
 class QMenu;
 
-// A read-only text pane made for logs: it holds its text as compact bytes, paints only the
-// visible lines and repaints at most once a frame, however fast lines arrive.
+// A read-only text pane made for logs: it holds its text as compact bytes, paints only what is
+// in view and repaints at most once a frame, however fast lines arrive.
 //
 // While nobody reads it, it follows its end: each repaint shows the newest line. Once the user
 // moves the view or the caret away from the end, or selects something, it holds: lines are

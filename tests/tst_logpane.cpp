@@ -737,6 +737,11 @@ void tst_LogPane::gridAgreesWithGlyphs()
     QVERIFY2(ink >= cell.left() && ink < cell.left() + advance,
         qPrintable(QStringLiteral("glyph at %1, cell at %2").arg(ink).arg(cell.left())));
     QCOMPARE(pane.positionAt(QPoint(ink, 2)), 80);
+    // Scrolled so that the line starts out of view, the glyph still sits in its cell.
+    horizontal->setValue(int(40 * advance));
+    const QRect scrolled = pane.characterRect(80);
+    const int scrolledInk = inkLeft(pane.viewport()->grab().toImage(), 0, pane.lineHeight(), base);
+    QVERIFY(scrolledInk >= scrolled.left() && scrolledInk < scrolled.left() + advance);
 
     // Scrolled all the way, the end of the longest line and a cell past it are in view.
     horizontal->triggerAction(QAbstractSlider::SliderToMaximum);
