@@ -30,7 +30,7 @@ struct Figures
 
 double median(std::vector<double> values)
 {
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(values.size() / 2), values.end());
     return values[values.size() / 2];
 }
 
@@ -117,7 +117,7 @@ int main(int argc, char *argv[])
         complete = complete && f.fileBytes == qint64(lines) * text[0].size();
     }
     std::printf("%d lines of %lld bytes, %d a pass, %d rounds, file %s\n", lines,
-        qint64(text[0].size()), perPass, rounds, qPrintable(path));
+        text[0].size(), perPass, rounds, qPrintable(path));
     std::printf("%-34s %10.1f ns/line\n", "QByteArray::append (reference)", median(reference));
     std::printf("%-34s %10.1f ns/line\n", "  event loop passes beside it", median(referencePasses));
     std::printf("%-34s %10.1f ns/line\n", "FileLog::write", median(writes));

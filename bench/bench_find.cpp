@@ -157,8 +157,8 @@ void budgetFigures()
         const double nsPerLine
             = double(appendNs) / double(text.firstLine() + text.lineCount() - lineBefore);
         std::printf("%12.1f %14.1f %14.1f %14lld %16lld %12.1f\n", text.end() / kMiB / 1024,
-            text.memoryUsed() / kMiB, residentBytes() / kMiB, qlonglong(text.lineCount()),
-            qlonglong(text.firstLine()), nsPerLine);
+            text.memoryUsed() / kMiB, residentBytes() / kMiB, text.lineCount(),
+            text.firstLine(), nsPerLine);
         std::fflush(stdout);
     }
 }

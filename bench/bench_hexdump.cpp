@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
         });
         const double hex = medianMs(rounds, [&] { sink = payload.toHex(' ').size(); });
         std::printf(
-            "%8d %10lld %12.3f %12.3f %8.2f\n", size, qlonglong(lines), dump, hex, dump / hex);
+            "%8d %10lld %12.3f %12.3f %8.2f\n", size, lines, dump, hex, dump / hex);
     }
     return 0;
 }

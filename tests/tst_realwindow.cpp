@@ -321,8 +321,8 @@ void tst_RealWindow::terminationSignalClosesCleanly_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<bool>("flood");
-    QTest::newRow("SIGTERM, sending, during a flood") << int(SIGTERM) << true;
-    QTest::newRow("SIGINT, sending") << int(SIGINT) << false;
+    QTest::newRow("SIGTERM, sending, during a flood") << SIGTERM << true;
+    QTest::newRow("SIGINT, sending") << SIGINT << false;
 }
 
 void tst_RealWindow::terminationSignalClosesCleanly()
