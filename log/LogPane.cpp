@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LogPane.h"
 
+#include "CharClass.h"
 #include "FindBar.h"
 #include "LogPaneAccessible.h"
 #include "PaneFont.h"
@@ -24,7 +25,6 @@
 #include <climits>
 #include <cmath>
 #include <new>
-#include <string_view>
 
 namespace {
 
@@ -49,18 +49,6 @@ bool isWordChar(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'
         || c == '-';
-}
-
-// Word moves stop where Qt's text views stop: a run of letters and digits, or a run of
-// punctuation, then the spaces after it.
-enum class CharClass { Space, Separator, Word };
-
-CharClass classOf(char c)
-{
-    constexpr std::string_view kSeparators = ".,?!@#$:;-<>[](){}=/+%&^*'\"`~|\\";
-    if (c == ' ' || c == '\t')
-        return CharClass::Space;
-    return kSeparators.find(c) == std::string_view::npos ? CharClass::Word : CharClass::Separator;
 }
 
 qint64 floorDivide(qint64 value, qint64 divisor)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LogPaneAccessible.h"
 
+#include "CharClass.h"
 #include "LogPane.h"
 
 #include <algorithm>
@@ -21,13 +22,9 @@ QAccessibleInterface *logPaneFactory(const QString &className, QObject *object)
     return nullptr;
 }
 
-int wordClass(char c)
+int offsetIn(const LogText &text, qint64 position)
 {
-    if (c == ' ' || c == '\t')
-        return 0;
-    const bool alphanumeric
-        = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-    return alphanumeric ? 1 : 2;
+    return int(std::clamp<qint64>(position - text.begin(), 0, INT_MAX));
 }
 
 } // namespace
@@ -58,7 +55,7 @@ qint64 LogPaneAccessible::toPosition(int offset) const
 
 int LogPaneAccessible::toOffset(qint64 position) const
 {
-    return int(std::clamp<qint64>(position - pane()->content().begin(), 0, INT_MAX));
+    return offsetIn(pane()->content(), position);
 }
 
 void *LogPaneAccessible::interface_cast(QAccessible::InterfaceType type)
@@ -151,11 +148,11 @@ std::pair<qint64, qint64> LogPaneAccessible::unitAt(
         qint64 from = position - start;
         if (from >= bytes.size())
             return { start + bytes.size(), next };
-        const int kind = wordClass(bytes[from]);
+        const CharClass kind = classOf(bytes[from]);
         qint64 to = from;
-        while (from > 0 && wordClass(bytes[from - 1]) == kind)
+        while (from > 0 && classOf(bytes[from - 1]) == kind)
             --from;
-        while (to < bytes.size() && wordClass(bytes[to]) == kind)
+        while (to < bytes.size() && classOf(bytes[to]) == kind)
             ++to;
         return { start + from, start + to };
     }
@@ -233,10 +230,7 @@ void LogPaneAccessible::caretMoved(LogPane &pane, bool selectionChanged)
 {
     if (!QAccessible::isActive())
         return;
-    const qint64 begin = pane.content().begin();
-    const auto offset = [begin](qint64 position) {
-        return int(std::clamp<qint64>(position - begin, 0, INT_MAX));
-    };
+    const auto offset = [&pane](qint64 position) { return offsetIn(pane.content(), position); };
     if (selectionChanged) {
         QAccessibleTextSelectionEvent event(
             &pane, offset(pane.selectionStart()), offset(pane.selectionEnd()));

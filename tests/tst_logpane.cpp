@@ -802,6 +802,9 @@ void tst_LogPane::accessibleText()
         QStringLiteral("Receive 4 2\r\n"));
     QCOMPARE(start, 11);
     QCOMPARE(end, 24);
+    QCOMPARE(
+        text->textAtOffset(14, QAccessible::WordBoundary, &start, &end), QStringLiteral("Receive"));
+    QCOMPARE(std::pair(start, end), std::pair(11, 18));
 
     pane.select(5, 16);
     QCOMPARE(text->selectionCount(), 1);
