@@ -121,6 +121,7 @@ void LogText::clear()
     m_longestLine = 0;
     m_openLineLength = 0;
     m_droppedBytes = 0;
+    ++m_generation;
 }
 
 void LogText::failNextAllocations(Allocation kind, int count)

@@ -38,6 +38,8 @@ public:
 
     // Lets go of everything; positions and line numbers start again at 0.
     void clear();
+    // How many times clear() was called: a position kept from before names other text after.
+    quint64 generation() const { return m_generation; }
     // Adds text at the end and never throws. Past the budget, or when memory runs out, the
     // oldest whole blocks are let go first; only when nothing but the newest line is left to let
     // go of is a fragment dropped (see droppedBytes()).
@@ -128,6 +130,7 @@ private:
     qint64 m_longestLine = 0;
     qint64 m_openLineLength = 0; // length of the last, unterminated line, '\r' included
     qint64 m_droppedBytes = 0;
+    quint64 m_generation = 0;
     int m_failingBlocks = 0;
     int m_failingBlockLists = 0;
 };

@@ -25,4 +25,6 @@ private:
     const QPointer<const LogPane> m_pane;
     const qint64 m_from;
     const qint64 m_to;
+    // The text the positions belong to; after the pane is cleared they name other text.
+    const quint64 m_generation;
 };

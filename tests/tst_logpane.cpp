@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LogPane.h"
 #include "PaneFont.h"
+#include "PaneMimeData.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -154,6 +155,9 @@ void tst_LogPane::clearEmptiesAndFollows()
     pane.append("Send 16 1\r\nSend 16 2\r\n");
     pane.select(0, 4);
     QVERIFY(!pane.isFollowing());
+    // As the primary selection is offered: read only when pasted.
+    const PaneMimeData offered(pane, pane.selectionStart(), pane.selectionEnd());
+    QCOMPARE(offered.data(QStringLiteral("text/plain")), QByteArray("Send"));
     pane.clear();
     QCOMPARE(pane.text(), QByteArray());
     QCOMPARE(pane.content().lineCount(), 1);
@@ -161,6 +165,8 @@ void tst_LogPane::clearEmptiesAndFollows()
     pane.append("Receive 1 3\r\n");
     QCOMPARE(pane.text(), QByteArray("Receive 1 3\r\n"));
     QCOMPARE(pane.caret(), pane.content().end());
+    // Its positions now hold other text, which was never selected.
+    QCOMPARE(offered.data(QStringLiteral("text/plain")), QByteArray());
 }
 
 void tst_LogPane::followOrHold_data()
