@@ -186,20 +186,9 @@ QByteArray LogPane::discardLine() const
 QByteArray LogPane::copyText(qint64 from, qint64 to) const
 {
     from = std::clamp(from, m_text.begin(), m_text.end());
-    to = std::clamp(to, from, m_text.end());
-    const QByteArray header
+    QByteArray bytes
         = from == m_text.begin() && m_text.firstLine() > 0 ? discardLine() : QByteArray();
-    QByteArray bytes;
-    bytes.reserve(header.size() + (to - from));
-    bytes.append(header);
-    while (from < to) {
-        const QByteArrayView chunk = m_text.chunkAt(from);
-        const qint64 count = std::min<qint64>(chunk.size(), to - from);
-        if (count == 0)
-            break;
-        bytes.append(chunk.first(count));
-        from += count;
-    }
+    m_text.appendTo(bytes, from, to);
     return bytes;
 }
 

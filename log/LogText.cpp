@@ -383,18 +383,22 @@ char LogText::at(qint64 position) const
 
 QByteArray LogText::mid(qint64 from, qint64 to) const
 {
+    QByteArray result;
+    appendTo(result, from, to);
+    return result;
+}
+
+void LogText::appendTo(QByteArray &out, qint64 from, qint64 to) const
+{
     from = std::clamp(from, begin(), end());
     to = std::clamp(to, from, end());
-    QByteArray result(to - from, Qt::Uninitialized);
-    char *out = result.data();
+    out.reserve(out.size() + (to - from));
     for (qint64 position = from; position < to;) {
         const QByteArrayView chunk = chunkAt(position);
         const qint64 count = std::min(chunk.size(), to - position);
-        std::memcpy(out, chunk.data(), size_t(count));
-        out += count;
+        out.append(chunk.first(count));
         position += count;
     }
-    return result;
 }
 
 QByteArrayView LogText::chunkAt(qint64 position) const

@@ -71,6 +71,8 @@ public:
     // '\0' outside the text.
     char at(qint64 position) const;
     QByteArray mid(qint64 from, qint64 to) const;
+    // Appends the bytes from `from` to `to` to `out` with one allocation at most.
+    void appendTo(QByteArray &out, qint64 from, qint64 to) const;
     // The longest line since clear(), let go of or not, the one still open included: a width
     // that fits every line held.
     qint64 longestLine() const { return std::max(m_longestLine, m_openLineLength); }
