@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kHalfRange = 128;
 // Below this the millisecond tick cannot time one step of the stream, as in a flood.
 constexpr double kShortestTimedPeriodMs = 0.5;
 // One new interval moves the smoothed period by a quarter of the difference, and by at most a

@@ -32,6 +32,8 @@ public:
 
 private:
     static constexpr int kCounterRange = 256;
+    // A jump shorter than this is always a gap.
+    static constexpr int kHalfRange = kCounterRange / 2;
 
     void advance(qint64 gap, quint32 tickMs);
     void arriveLate(qint64 position);
