@@ -11,6 +11,8 @@
 class DatagramBatch
 {
 public:
+    // Datagrams read in one pass of the event loop, so that a flood leaves the timer, clicks
+    // and repaints their turn.
     static constexpr int kCapacity = 32;
     static constexpr qsizetype kBufferSize = 65536;
 

@@ -3,6 +3,7 @@
 
 #include <QNetworkInterface>
 #include <QSocketNotifier>
+#include <QtDebug>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -49,6 +50,13 @@ SocketResult raiseReceiveBuffer(int fd, int bytes)
         || ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0)
         return std::nullopt;
     return SocketError::fromErrno(errno);
+}
+
+// Linux lets go of the descriptor even when close() fails, so a failure is only said.
+void closeSocket(int fd)
+{
+    if (::close(fd) != 0)
+        qWarning("UdpEndpoint: cannot close socket %d: %s", fd, std::strerror(errno));
 }
 
 } // namespace
@@ -154,11 +162,11 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
                fd, reinterpret_cast<const sockaddr *>(bound.constData()), socklen_t(bound.size()))
             != 0) {
         const int error = errno;
-        ::close(fd);
+        closeSocket(fd);
         return SocketError::fromErrno(error);
     }
     if (const SocketResult error = raiseReceiveBuffer(fd, kReceiveBufferBytes)) {
-        ::close(fd);
+        closeSocket(fd);
         return error;
     }
 
@@ -256,7 +264,7 @@ void UdpEndpoint::close()
     m_notifier->setEnabled(false);
     m_notifier->deleteLater();
     m_notifier = nullptr;
-    ::close(m_fd);
+    closeSocket(m_fd);
     m_fd = -1;
     m_hasWaiting = false;
 }

@@ -42,9 +42,6 @@ class UdpEndpoint : public QObject
     Q_OBJECT
 
 public:
-    // Arrivals handled in one pass of the event loop, so that a flood leaves the timer, clicks
-    // and repaints their turn.
-    static constexpr int kArrivalsPerPass = DatagramBatch::kCapacity;
     static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
     // Hands one datagram to the system: 0 when it went, the error number otherwise. Tests put
