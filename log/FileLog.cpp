@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -57,7 +58,15 @@ FileLog::FileLog(const QString &path, QObject *parent, qsizetype backlogLimit)
     m_handOverTimer.setSingleShot(true);
     m_handOverTimer.setInterval(kHandOverDelay);
     connect(&m_handOverTimer, &QTimer::timeout, this, &FileLog::handOver);
-    m_writer = std::thread(&FileLog::runWriter, this);
+    try {
+        m_writer = std::thread(&FileLog::runWriter, this);
+    } catch (const std::system_error &error) {
+        // Without its writer the file is given up as one that cannot be opened; the thread's
+        // error is the one to tell, and the descriptor goes either way.
+        ::close(m_fd);
+        m_fd = -1;
+        giveUp(systemText(error.code().value()));
+    }
 }
 
 FileLog::~FileLog()
