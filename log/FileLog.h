@@ -19,10 +19,11 @@
 // kHandOverDelay, goes to the one writer thread. Handing over less at every pass of the loop
 // would cost a flood, read 32 datagrams a pass, a wake-up of the writer every 32 lines.
 //
-// When the file cannot be opened, a write fails, or more than the backlog limit waits for the
-// disk, the file is given up: the reason goes to stderr at once, failed() is emitted once on the
-// event loop (queued, so also an open failure reaches a slot connected after construction), and
-// later writes are ignored. Destruction writes what is left, syncs and closes the file.
+// When the file cannot be opened, no writer thread can be started, a write fails, or more than
+// the backlog limit waits for the disk, the file is given up: the reason goes to stderr at once,
+// failed() is emitted once on the event loop (queued, so also an open failure reaches a slot
+// connected after construction), and later writes are ignored. Destruction writes what is left,
+// syncs and closes the file.
 class FileLog : public QObject
 {
     Q_OBJECT
