@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "DatagramBatch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -29,20 +30,33 @@ DatagramBatch::~DatagramBatch() = default;
 
 int DatagramBatch::receive(int fd)
 {
+    int count = -1;
     if (m_path == Path::Batched) {
-        const int count = receiveBatched(fd);
-        if (count >= 0 || errno != ENOSYS)
-            return count;
-        m_path = Path::OneByOne;
+        count = receiveBatched(fd);
+        if (count < 0 && errno == ENOSYS)
+            m_path = Path::OneByOne;
     }
-    return receiveOneByOne(fd);
+    if (m_path == Path::OneByOne)
+        count = receiveOneByOne(fd);
+    if (count > 0)
+        adaptLimit(count);
+    return count;
+}
+
+void DatagramBatch::adaptLimit(int count)
+{
+    qsizetype bytes = 0;
+    for (int i = 0; i < count; ++i)
+        bytes += m_headers->sizes[i];
+    const qsizetype mean = std::max<qsizetype>(1, bytes / count);
+    m_limit = int(std::clamp<qsizetype>(kBytesPerPass / mean, 1, kCapacity));
 }
 
 int DatagramBatch::receiveBatched(int fd)
 {
     int count;
     do {
-        count = ::recvmmsg(fd, m_headers->messages, kCapacity, MSG_DONTWAIT, nullptr);
+        count = ::recvmmsg(fd, m_headers->messages, unsigned(m_limit), MSG_DONTWAIT, nullptr);
     } while (count < 0 && errno == EINTR);
     if (count < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
@@ -54,7 +68,7 @@ int DatagramBatch::receiveBatched(int fd)
 int DatagramBatch::receiveOneByOne(int fd)
 {
     int count = 0;
-    while (count < kCapacity) {
+    while (count < m_limit) {
         const ssize_t size
             = ::recv(fd, m_buffers.get() + count * kBufferSize, size_t(kBufferSize), MSG_DONTWAIT);
         if (size < 0) {

@@ -15,6 +15,10 @@ public:
     // and repaints their turn.
     static constexpr int kCapacity = 32;
     static constexpr qsizetype kBufferSize = 65536;
+    // Bytes read in one pass, roughly: the reader may dump every byte in hex, so 32 of the
+    // largest datagrams would hold the loop for tens of milliseconds. After a batch of large
+    // datagrams the next one reads fewer.
+    static constexpr qsizetype kBytesPerPass = 256 * 1024;
 
     enum class Path {
         // recvmmsg; a kernel or sandbox that refuses it turns the batch to OneByOne for good.
@@ -27,17 +31,22 @@ public:
     DatagramBatch(const DatagramBatch &) = delete;
     DatagramBatch &operator=(const DatagramBatch &) = delete;
 
-    // Reads up to kCapacity datagrams from a non-blocking socket. Returns how many were read,
+    // Reads up to limit() datagrams from a non-blocking socket. Returns how many were read,
     // 0 when none is waiting, or -1 with errno set when the read failed.
     int receive(int fd);
+    // How many the next receive() reads at most: kCapacity, or as many datagrams of the last
+    // batch's mean size as make kBytesPerPass.
+    int limit() const { return m_limit; }
     QByteArrayView datagram(int index) const;
 
 private:
     int receiveBatched(int fd);
     int receiveOneByOne(int fd);
+    void adaptLimit(int count);
 
     struct Headers;
     Path m_path;
+    int m_limit = kCapacity;
     std::unique_ptr<char[]> m_buffers;
     std::unique_ptr<Headers> m_headers;
 };

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <netdb.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +54,8 @@ private slots:
     void arrivalCounts();
     void everyWaitingDatagramIsNotified_data();
     void everyWaitingDatagramIsNotified();
+    void largeDatagramsAreReadFewerAPass_data();
+    void largeDatagramsAreReadFewerAPass();
     void takenPortFailsWithSystemError();
     void closeFreesThePort();
 };
@@ -361,6 +364,45 @@ void tst_UdpEndpoint::everyWaitingDatagramIsNotified()
     QTRY_COMPARE(arrivals.size(), kCount);
     for (int i = 0; i < kCount; ++i)
         QCOMPARE(arrivals.at(i).at(0).toInt(), i % 3);
+}
+
+void tst_UdpEndpoint::largeDatagramsAreReadFewerAPass_data()
+{
+    everyWaitingDatagramIsNotified_data();
+}
+
+void tst_UdpEndpoint::largeDatagramsAreReadFewerAPass()
+{
+    // A reader that dumps what it reads must not be handed 32 of the largest datagrams at once.
+    QFETCH(Path, path);
+    QUdpSocket receiver;
+    QVERIFY(receiver.bind(QHostAddress::LocalHost, 0));
+    const int fd = int(receiver.socketDescriptor());
+    const int room = 4 * 1024 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room); // where allowed
+    QUdpSocket sender;
+    const auto send = [&](int count, qsizetype size) {
+        for (int i = 0; i < count; ++i)
+            sender.writeDatagram(
+                QByteArray(size, 'L'), QHostAddress::LocalHost, receiver.localPort());
+    };
+    DatagramBatch batch(path);
+    // QTRY_ would evaluate a read more than once.
+    int read = 0;
+    const auto receive
+        = [&] { return QTest::qWaitFor([&] { return (read = batch.receive(fd)) > 0; }); };
+    send(10, 65507);
+    QVERIFY(receive());
+    QCOMPARE(batch.limit(), int(DatagramBatch::kBytesPerPass / 65507));
+    while (batch.receive(fd) > 0) { }
+    send(10, 65507);
+    QVERIFY(receive());
+    QVERIFY2(read <= batch.limit(), QByteArray::number(read));
+    // Small ones again: the whole capacity.
+    while (batch.receive(fd) > 0) { }
+    send(3, 16);
+    QVERIFY(receive());
+    QCOMPARE(batch.limit(), DatagramBatch::kCapacity);
 }
 
 void tst_UdpEndpoint::takenPortFailsWithSystemError()
