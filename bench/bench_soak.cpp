@@ -156,9 +156,9 @@ int runMixedSoak(double minutes, int perSecond)
         const qint64 panes
             = probe.status->content().memoryUsed() + probe.dump->content().memoryUsed();
         std::printf("%6d %10zu %10lld %10lld %6d %12.1f %12.1f %12lld\n", minute,
-            probe.ticks.size(), qlonglong(probe.arrivals), qlonglong(logged), reporter.boxes,
-            panes / 1e6, (heap - panes) / 1e6,
-            qlonglong(probe.status->content().lineCount() + probe.dump->content().lineCount()));
+            probe.ticks.size(), probe.arrivals, logged, reporter.boxes, panes / 1e6,
+            (heap - panes) / 1e6,
+            probe.status->content().lineCount() + probe.dump->content().lineCount());
         std::fflush(stdout);
         if (clear)
             window.findChild<QPushButton *>(QStringLiteral("cmdMonitorInit"))->click();
@@ -179,8 +179,7 @@ int runMixedSoak(double minutes, int perSecond)
 
     const Bench::PeriodFigures period = Bench::periodFigures(probe.ticks, kSenderPeriod);
     std::printf("\nflood sent %lld, received %lld (%.2f %%), logged %lld (%.2f %% of received)\n",
-        qlonglong(floodSent), qlonglong(probe.arrivals),
-        100.0 * probe.arrivals / std::max<qint64>(1, floodSent), qlonglong(logged),
+        floodSent, probe.arrivals, 100.0 * probe.arrivals / std::max<qint64>(1, floodSent), logged,
         100.0 * logged / std::max<qint64>(1, probe.arrivals));
     std::printf("sender: %zu ticks, mean error %.4f %%, p99 deviation %.3f ms, max %.3f ms\n",
         probe.ticks.size(), period.meanErrorPercent, period.p99DeviationMs, period.maxDeviationMs);
@@ -220,10 +219,9 @@ int runDumpFlood(double minutes)
         const qint64 panes
             = probe.status->content().memoryUsed() + probe.dump->content().memoryUsed();
         std::printf("%6s %10.1f %10.1f %12lld %12lld %12lld %12lld %10.1f %6d\n", when.constData(),
-            resident / kMiB, Bench::processStatusBytes("VmHWM") / kMiB, qlonglong(probe.arrivals),
-            qlonglong(probe.status->content().firstLine()),
-            qlonglong(probe.dump->content().firstLine()),
-            qlonglong(probe.dump->content().lineCount()), panes / kMiB, reporter.boxes);
+            resident / kMiB, Bench::processStatusBytes("VmHWM") / kMiB, probe.arrivals,
+            probe.status->content().firstLine(), probe.dump->content().firstLine(),
+            probe.dump->content().lineCount(), panes / kMiB, reporter.boxes);
         std::fflush(stdout);
     };
     report("0");
@@ -252,11 +250,9 @@ int runDumpFlood(double minutes)
                 "%.1f MiB\n",
         peak / kMiB, fromMinuteOne / kMiB);
     std::printf("lines let go: status pane %lld, dump pane %lld\n",
-        qlonglong(probe.status->content().firstLine()),
-        qlonglong(probe.dump->content().firstLine()));
-    std::printf("datagrams: child sent %lld, window received %lld (%.2f %%)\n",
-        qlonglong(floodSent), qlonglong(probe.arrivals),
-        100.0 * probe.arrivals / std::max<qint64>(1, floodSent));
+        probe.status->content().firstLine(), probe.dump->content().firstLine());
+    std::printf("datagrams: child sent %lld, window received %lld (%.2f %%)\n", floodSent,
+        probe.arrivals, 100.0 * probe.arrivals / std::max<qint64>(1, floodSent));
     std::printf("sender at %d ms as the peer saw it: %d periods, mean error %.4f %%, p99 deviation "
                 "%.3f ms, max %.3f ms\n",
         kSenderPeriod, period.periods, period.meanErrorPercent, period.p99DeviationMs,

@@ -87,14 +87,15 @@ void tst_LogText::storageMatchesReference()
     LogText text(budget, largestBlock);
     constexpr qint64 kTrimAt = 64 * kMiB;
     QByteArray reference;
-    reference.reserve(std::min(qint64(piece.size()) * repeats, kTrimAt + budget + piece.size()));
+    reference.reserve(std::min(piece.size() * repeats, kTrimAt + budget + piece.size()));
     qint64 referenceStart = 0;
     qint64 referenceLine = 0;
     // In place, so that the reference's buffer is not allocated again.
     const auto trimReference = [&] {
         const qint64 gone = text.begin() - referenceStart;
         referenceLine += lineBreaksIn(QByteArrayView(reference).first(gone));
-        std::memmove(reference.data(), reference.constData() + gone, reference.size() - gone);
+        std::memmove(
+            reference.data(), reference.constData() + gone, size_t(reference.size() - gone));
         reference.truncate(reference.size() - gone);
         referenceStart = text.begin();
     };
@@ -115,7 +116,7 @@ void tst_LogText::storageMatchesReference()
     QVERIFY(gone == 0 || reference[gone - 1] == '\n');
     trimReference();
 
-    QCOMPARE(text.end(), qint64(piece.size()) * repeats);
+    QCOMPARE(text.end(), piece.size() * repeats);
     QCOMPARE(text.size(), reference.size());
     QCOMPARE(text.mid(text.begin(), text.end()), reference);
     QCOMPARE(text.firstLine(), referenceLine);
