@@ -368,13 +368,15 @@ FileLog *frmMain::openFileLog(const QString &path, const char *name)
             log->deleteLater();
             const QString line
                 = caption(Captions::kFileLogStopped).arg(caption(name), file, reason);
+            const int before = statusBar()->sizeHint().height();
             m_fileLogNotice->setText(m_fileLogNotice->text().isEmpty()
                     ? line
                     : m_fileLogNotice->text() + QLatin1Char('\n') + line);
             m_fileLogNotice->show();
-            // Grow rather than take the room from the client area, whose controls stay in place.
+            // Grow rather than take the room from the client area, whose controls stay in
+            // place; the width stays what the user made it.
             if (!isMaximized() && !isFullScreen())
-                fitClientArea();
+                resize(width(), height() + statusBar()->sizeHint().height() - before);
         });
     return log;
 }
@@ -393,8 +395,7 @@ void frmMain::refreshStatistics()
     const quint32 now = m_tick();
     const LinkStatistics::Revision revision = m_statistics.revision(now);
     const int period = sldPeriod->value();
-    if (revision == m_shownRevision && period == m_shownPeriod
-        && !m_statisticsLabel->text().isEmpty())
+    if (revision == m_shownRevision && period == m_shownPeriod)
         return;
     m_shownRevision = revision;
     m_shownPeriod = period;
