@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "AppIcon.h"
+#include "app/AppIcon.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Controls.h"
+#include "app/Controls.h"
 
 #include <QSlider>
 

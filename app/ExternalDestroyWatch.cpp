@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "ExternalDestroyWatch.h"
+#include "app/ExternalDestroyWatch.h"
 
 #include <QCoreApplication>
 #include <QWidget>

@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: MIT
-#include "frmMain.h"
+#include "app/frmMain.h"
 
-#include "AppIcon.h"
-#include "Captions.h"
-#include "Common.h"
-#include "Controls.h"
-#include "ExternalDestroyWatch.h"
-#include "FatalErrorReporter.h"
-#include "FileLog.h"
-#include "HostLookup.h"
-#include "LogPane.h"
-#include "StatusLine.h"
-#include "TestPattern.h"
-#include "Timer.h"
-#include "UdpEndpoint.h"
+#include "app/AppIcon.h"
+#include "app/Captions.h"
+#include "app/Controls.h"
+#include "app/ExternalDestroyWatch.h"
+#include "engine/FatalErrorReporter.h"
+#include "engine/Timer.h"
+#include "log/Common.h"
+#include "log/FileLog.h"
+#include "log/StatusLine.h"
+#include "net/HostLookup.h"
+#include "net/TestPattern.h"
+#include "net/UdpEndpoint.h"
+#include "pane/LogPane.h"
 
 #include <QCheckBox>
 #include <QClipboard>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "HostLookup.h"
-#include "LinkStatistics.h"
-#include "Settings.h"
-#include "Tick.h"
+#include "engine/LinkStatistics.h"
+#include "engine/Settings.h"
+#include "engine/Tick.h"
+#include "net/HostLookup.h"
 
 #include <QMainWindow>
 #include <QTimer>

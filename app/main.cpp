@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "AppIcon.h"
-#include "CommandLine.h"
-#include "FatalErrorReporter.h"
-#include "TerminationSignals.h"
-#include "Tick.h"
-#include "frmMain.h"
+#include "app/AppIcon.h"
+#include "app/MessageBoxReporter.h"
+#include "app/frmMain.h"
+#include "engine/CommandLine.h"
+#include "engine/TerminationSignals.h"
+#include "engine/Tick.h"
 
 #include <QApplication>
 

@@ -4,7 +4,7 @@
 // memcpy that a write should cost. The loop runs a pass of events between bursts of lines, as
 // the window's receiver does.
 #include "BenchSupport.h"
-#include "FileLog.h"
+#include "log/FileLog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,7 +30,8 @@ struct Figures
 
 double median(std::vector<double> values)
 {
-    std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(values.size() / 2), values.end());
+    std::nth_element(
+        values.begin(), values.begin() + std::ptrdiff_t(values.size() / 2), values.end());
     return values[values.size() / 2];
 }
 
@@ -116,8 +117,8 @@ int main(int argc, char *argv[])
         failed = failed || f.failed;
         complete = complete && f.fileBytes == qint64(lines) * text[0].size();
     }
-    std::printf("%d lines of %lld bytes, %d a pass, %d rounds, file %s\n", lines,
-        text[0].size(), perPass, rounds, qPrintable(path));
+    std::printf("%d lines of %lld bytes, %d a pass, %d rounds, file %s\n", lines, text[0].size(),
+        perPass, rounds, qPrintable(path));
     std::printf("%-34s %10.1f ns/line\n", "QByteArray::append (reference)", median(reference));
     std::printf("%-34s %10.1f ns/line\n", "  event loop passes beside it", median(referencePasses));
     std::printf("%-34s %10.1f ns/line\n", "FileLog::write", median(writes));

@@ -3,9 +3,9 @@
 // over the same bytes in one piece, and prints the longest the event loop waited meanwhile; then
 // runs gigabytes of status lines through a budgeted text and prints its resident size.
 #include "BenchSupport.h"
-#include "LogText.h"
-#include "StatusLine.h"
-#include "TextSearch.h"
+#include "log/LogText.h"
+#include "log/StatusLine.h"
+#include "log/TextSearch.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -157,8 +157,8 @@ void budgetFigures()
         const double nsPerLine
             = double(appendNs) / double(text.firstLine() + text.lineCount() - lineBefore);
         std::printf("%12.1f %14.1f %14.1f %14lld %16lld %12.1f\n", text.end() / kMiB / 1024,
-            text.memoryUsed() / kMiB, residentBytes() / kMiB, text.lineCount(),
-            text.firstLine(), nsPerLine);
+            text.memoryUsed() / kMiB, residentBytes() / kMiB, text.lineCount(), text.firstLine(),
+            nsPerLine);
         std::fflush(stdout);
     }
 }

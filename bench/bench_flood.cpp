@@ -13,10 +13,10 @@
 // Usage: bench_flood [count] [rounds] [hold|files|nobar]
 #include "AbortingReporter.h"
 #include "BenchSupport.h"
-#include "LogPane.h"
-#include "Settings.h"
-#include "Tick.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/Settings.h"
+#include "engine/Tick.h"
+#include "pane/LogPane.h"
 
 #include <QApplication>
 #include <QDir>

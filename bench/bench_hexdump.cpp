@@ -2,7 +2,7 @@
 // Times the dump of the largest datagrams beside QByteArray::toHex of the same bytes, which does
 // far less work and so gives the machine's speed as a yardstick.
 #include "BenchSupport.h"
-#include "Common.h"
+#include "log/Common.h"
 
 #include <QByteArray>
 
@@ -44,8 +44,7 @@ int main(int argc, char *argv[])
             sink = text.size();
         });
         const double hex = medianMs(rounds, [&] { sink = payload.toHex(' ').size(); });
-        std::printf(
-            "%8d %10lld %12.3f %12.3f %8.2f\n", size, lines, dump, hex, dump / hex);
+        std::printf("%8d %10lld %12.3f %12.3f %8.2f\n", size, lines, dump, hex, dump / hex);
     }
     return 0;
 }

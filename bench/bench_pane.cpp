@@ -6,8 +6,8 @@
 // (QT_QPA_PLATFORM=xcb, with xclip installed) also while xclip pastes it.
 // Usage: bench_pane [largest line count for the first table]
 #include "BenchSupport.h"
-#include "LogPane.h"
-#include "StatusLine.h"
+#include "log/StatusLine.h"
+#include "pane/LogPane.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -4,8 +4,8 @@
 // run, a plain loop that sleeps to absolute deadlines and sends.
 #include "AbortingReporter.h"
 #include "BenchSupport.h"
-#include "Tick.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/Tick.h"
 
 #include <QApplication>
 #include <QPushButton>

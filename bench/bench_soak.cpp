@@ -14,13 +14,13 @@
 // Usage: bench_soak [minutes] [datagrams per second]
 //        bench_soak dump-flood [minutes]
 #include "BenchSupport.h"
-#include "FatalErrorReporter.h"
-#include "LogPane.h"
-#include "Settings.h"
-#include "Tick.h"
-#include "Timer.h"
-#include "UdpEndpoint.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/FatalErrorReporter.h"
+#include "engine/Settings.h"
+#include "engine/Tick.h"
+#include "engine/Timer.h"
+#include "net/UdpEndpoint.h"
+#include "pane/LogPane.h"
 
 #include <QApplication>
 #include <QCheckBox>

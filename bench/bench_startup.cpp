@@ -3,9 +3,9 @@
 // button pressed at once: how long building the window takes, and how late the peer's name
 // lookup makes the first datagram. Arguments: the peer's host, the period in ms, the runs.
 #include "BenchSupport.h"
-#include "FatalErrorReporter.h"
-#include "Tick.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/FatalErrorReporter.h"
+#include "engine/Tick.h"
 
 #include <QApplication>
 #include <QNetworkDatagram>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "FileLog.h"
+#include "log/FileLog.h"
 
 #include <QFile>
 

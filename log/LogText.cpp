@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "LogText.h"
+#include "log/LogText.h"
 
 #include <QtDebug>
 

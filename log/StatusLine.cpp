@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "StatusLine.h"
+#include "log/StatusLine.h"
 
 #include <algorithm>
 #include <charconv>

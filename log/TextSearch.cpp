@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "TextSearch.h"
+#include "log/TextSearch.h"
 
-#include "LogText.h"
+#include "log/LogText.h"
 
 #include <QElapsedTimer>
 

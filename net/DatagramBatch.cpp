@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "DatagramBatch.h"
+#include "net/DatagramBatch.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "HostLookup.h"
+#include "net/HostLookup.h"
 
 #include <QMetaObject>
 #include <QUrl>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "SocketError.h"
+#include "net/SocketError.h"
 
 #include <QHostAddress>
 #include <QList>

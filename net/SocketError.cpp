@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "SocketError.h"
+#include "net/SocketError.h"
 
 #include <netdb.h>
 

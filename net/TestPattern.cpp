@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "TestPattern.h"
+#include "net/TestPattern.h"
 
 QByteArray TestPattern::payload(qint16 counter)
 {

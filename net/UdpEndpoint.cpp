@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "UdpEndpoint.h"
+#include "net/UdpEndpoint.h"
 
 #include <QNetworkInterface>
 #include <QSocketNotifier>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "DatagramBatch.h"
-#include "HostLookup.h"
-#include "SocketError.h"
+#include "net/DatagramBatch.h"
+#include "net/HostLookup.h"
+#include "net/SocketError.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

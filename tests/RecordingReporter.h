@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "FatalErrorReporter.h"
+#include "engine/FatalErrorReporter.h"
 
 #include <QList>
 #include <QPair>

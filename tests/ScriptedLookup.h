@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "HostLookup.h"
+#include "net/HostLookup.h"
 
 #include <QStringList>
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "Common.h"
-#include "LogPane.h"
 #include "RecordingReporter.h"
 #include "ScriptedLookup.h"
-#include "Timer.h"
-#include "UdpEndpoint.h"
-#include "frmMain.h"
+#include "app/frmMain.h"
+#include "engine/Timer.h"
+#include "log/Common.h"
+#include "net/UdpEndpoint.h"
+#include "pane/LogPane.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Common.h"
+#include "log/Common.h"
 
 #include <QTest>
 

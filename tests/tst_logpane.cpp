@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "LogPane.h"
-#include "PaneFont.h"
-#include "PaneMimeData.h"
+#include "pane/LogPane.h"
+#include "pane/PaneFont.h"
+#include "pane/PaneMimeData.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "LogText.h"
-#include "TextSearch.h"
+#include "log/LogText.h"
+#include "log/TextSearch.h"
 
 #include <QList>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "PatternCheck.h"
-#include "TestPattern.h"
+#include "engine/PatternCheck.h"
+#include "net/TestPattern.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "Tick.h"
-#include "Timer.h"
+#include "engine/Tick.h"
+#include "engine/Timer.h"
 
 #include <QSocketNotifier>
 #include <QTest>

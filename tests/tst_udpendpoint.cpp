@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ScriptedLookup.h"
-#include "UdpEndpoint.h"
+#include "net/UdpEndpoint.h"
 
 #include <QNetworkDatagram>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Any payload up to 65,535 bytes: the dump must have one well-formed line per whole group of
 // four bytes, numbered from 0, with the bytes in upper-case hex.
-#include "Common.h"
+#include "log/Common.h"
 
 #include <algorithm>
 #include <cstdint>

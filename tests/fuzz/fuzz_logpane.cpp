@@ -2,7 +2,7 @@
 // Drives a log pane with an arbitrary sequence of operations and holds it against a plain
 // string: its text, its selection, whether it follows its end and what it copies must always
 // agree with the model.
-#include "LogPane.h"
+#include "pane/LogPane.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "PaneFont.h"
+#include "pane/PaneFont.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>

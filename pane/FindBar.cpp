@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "FindBar.h"
+#include "pane/FindBar.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

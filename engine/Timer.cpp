@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Timer.h"
+#include "engine/Timer.h"
 
 #include <QSocketNotifier>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "Settings.h"
+#include "engine/Settings.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "PatternCheck.h"
+#include "engine/PatternCheck.h"
 
 #include <QByteArrayView>
 #include <QString>

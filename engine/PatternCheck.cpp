@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "PatternCheck.h"
+#include "engine/PatternCheck.h"
 
-#include "TestPattern.h"
+#include "net/TestPattern.h"
 
 #include <algorithm>
 #include <cmath>

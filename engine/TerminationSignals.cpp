@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "TerminationSignals.h"
+#include "engine/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "LogText.h"
-#include "TextSearch.h"
+#include "log/LogText.h"
+#include "log/TextSearch.h"
 
 #include <QAbstractScrollArea>
 #include <QTimer>

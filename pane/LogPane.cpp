@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "LogPane.h"
+#include "pane/LogPane.h"
 
-#include "CharClass.h"
-#include "FindBar.h"
-#include "LogPaneAccessible.h"
-#include "PaneFont.h"
-#include "PaneMimeData.h"
+#include "log/CharClass.h"
+#include "pane/FindBar.h"
+#include "pane/LogPaneAccessible.h"
+#include "pane/PaneFont.h"
+#include "pane/PaneMimeData.h"
 
 #include <QAccessible>
 #include <QApplication>

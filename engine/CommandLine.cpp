@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "CommandLine.h"
+#include "engine/CommandLine.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

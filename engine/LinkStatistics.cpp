@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "LinkStatistics.h"
+#include "engine/LinkStatistics.h"
 
 #include <QLocale>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "Tick.h"
+#include "engine/Tick.h"
 
 #include <chrono>
 #include <ctime>

@@ -1,15 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QString>
-
-// Where a handler's failure goes. The program's reporter ends the program; tests record.
-class FatalErrorReporter
-{
-public:
-    virtual ~FatalErrorReporter() = default;
-    virtual void report(int errorNumber, const QString &description) = 0;
-};
+#include "engine/FatalErrorReporter.h"
 
 // Shows the error number and description in a message box, writes the same to stderr, then
 // ends the program with a non-zero exit status.

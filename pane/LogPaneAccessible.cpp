@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "LogPaneAccessible.h"
+#include "pane/LogPaneAccessible.h"
 
-#include "CharClass.h"
-#include "LogPane.h"
+#include "log/CharClass.h"
+#include "pane/LogPane.h"
 
 #include <algorithm>
 #include <climits>

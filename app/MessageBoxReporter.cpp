@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "FatalErrorReporter.h"
+#include "app/MessageBoxReporter.h"
 
-#include "Captions.h"
+#include "app/Captions.h"
 
 #include <QMessageBox>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "PaneMimeData.h"
+#include "pane/PaneMimeData.h"
 
-#include "LogPane.h"
+#include "pane/LogPane.h"
 
 #include <new>
 
