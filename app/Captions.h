@@ -17,8 +17,11 @@ inline constexpr char kCopyStatistics[] = "統計をコピー";
 inline constexpr char kSaveFilter[] = "ログ (*.log *.txt);;すべてのファイル (*)";
 inline constexpr char kStatusLogFileName[] = "quillon-status.log";
 inline constexpr char kDumpLogFileName[] = "quillon-dump.log";
-// %1 is the file, %2 why it could not be written.
-inline constexpr char kSaveFailed[] = "%1 に保存できませんでした: %2";
+// %1 is the file, %2 the step that failed (one of the three below), %3 the system's reason.
+inline constexpr char kSaveFailed[] = "%1 に保存できませんでした。%2: %3";
+inline constexpr char kSaveStepOpen[] = "同じフォルダーに一時ファイルを作れません";
+inline constexpr char kSaveStepWrite[] = "一時ファイルに書き込めません";
+inline constexpr char kSaveStepCommit[] = "一時ファイルで置き換えられません";
 // The window's title when an endpoint differs from the usual ones: %1 the usual title, %2 the
 // local address and port, %3 the peer.
 inline constexpr char kTitleWithEndpoints[] = "%1 %2 → %3";
@@ -39,10 +42,11 @@ inline constexpr char kStatusPaneName[] = "ステータス";
 inline constexpr char kFatalError[] = "実行時エラー '%1':\n\n%2";
 // The error box's own title, so that it is not taken for the window.
 inline constexpr char kFatalErrorTitle[] = "Quillon2-1(UDP) エラー";
-// Added to a bind failure because the address is taken: %1 is the address and port.
+// Added to every bind failure: %1 is the address and port that were tried.
+inline constexpr char kBindFailed[] = "%1 にバインドできません。";
+// Follows kBindFailed when the address is taken.
 inline constexpr char kAddressInUse[]
-    = "%1 にバインドできません。別のプログラム（Quillon の別のコピーかもしれません）が"
-      "このアドレスとポートを使っています。";
+    = "別のプログラム（Quillon の別のコピーかもしれません）がこのアドレスとポートを使っています。";
 // The peer's failure, in place of its description: %1 is the host, %2 the description. The
 // number beside it is getaddrinfo's, or else the system's.
 inline constexpr char kPeerLookupFailed[]

@@ -29,6 +29,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QToolTip>
+#include <QVBoxLayout>
 
 #include <cerrno>
 
@@ -52,6 +53,17 @@ constexpr QRect kDumpBoxRect = fromTwips(4320, 3360, 1215, 375);
 constexpr QRect kClearRect = fromTwips(4080, 2520, 1935, 495);
 
 constexpr char kLineEnd[] = "\r\n";
+constexpr QMargins kNoticeMargins(4, 2, 4, 2);
+
+// A face with Japanese and Latin alike comes first, so that a digit after a Japanese word is
+// not drawn in a different, fallback face from a digit after a Latin one.
+QFont statisticsFont(QFont font)
+{
+    QStringList families { QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック") };
+    families += font.families().isEmpty() ? QStringList { font.family() } : font.families();
+    font.setFamilies(families);
+    return font;
+}
 
 QString caption(const char *text)
 {
@@ -123,8 +135,16 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
 {
     setWindowTitle(titleFor(m_settings));
     setWindowIcon(appIcon());
+    m_client->setObjectName(QStringLiteral("client"));
     // No layout manager inside the client area: the controls keep their places at any size.
-    setCentralWidget(m_client);
+    // A given-up log file is said below it, never over it.
+    auto *const central = new QWidget(this);
+    auto *const column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(m_client, 1);
+    column->addWidget(m_fileLogNotice);
+    setCentralWidget(central);
     txtDump->setAccessibleName(caption(Captions::kDumpPaneName));
     txtStat->setAccessibleName(caption(Captions::kStatusPaneName));
     txtDump->setToolTip(caption(Captions::kDumpPaneToolTip));
@@ -144,17 +164,24 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     mnuFile->addSeparator();
     mnuExit = mnuFile->addAction(caption(Captions::kExit));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    // The captions carry no mnemonics; F10 is how the desktops reach a menu bar by keyboard.
+    auto *const openMenu = new QAction(this);
+    openMenu->setShortcut(Qt::Key_F10);
+    addAction(openMenu);
+    connect(openMenu, &QAction::triggered, this,
+        [this] { menuBar()->setActiveAction(mnuFile->menuAction()); });
 
     // Below the client area, so that the controls keep their places and the window grows.
     m_statisticsLabel->setObjectName(QStringLiteral("statistics"));
     m_statisticsLabel->setAccessibleName(caption(Captions::kStatisticsName));
     m_statisticsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(m_statisticsLabel, 1);
+    m_statisticsLabel->setFont(statisticsFont(m_statisticsLabel->font()));
     m_fileLogNotice->setObjectName(QStringLiteral("fileLogNotice"));
     m_fileLogNotice->setWordWrap(true);
     m_fileLogNotice->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_fileLogNotice->setContentsMargins(kNoticeMargins);
     m_fileLogNotice->hide();
-    statusBar()->addPermanentWidget(m_fileLogNotice);
     statusBar()->setSizeGripEnabled(false);
 
     setTabOrder(txtDump, cmdSend);
@@ -209,10 +236,12 @@ void frmMain::Form_Load()
     wskClient->setRemoteHost(m_settings.peerHost);
     wskClient->setRemotePort(m_settings.peerPort);
     if (SocketResult error = wskClient->bind(m_settings.bindAddress, m_settings.bindPort)) {
-        // Most often a second copy: say which address is held, beside the system's text.
+        // The system's text never says which address it refused; most often it is held by a
+        // second copy.
+        error->description
+            += QLatin1String("\n\n") + caption(Captions::kBindFailed).arg(bindText(m_settings));
         if (error->code == EADDRINUSE)
-            error->description += QLatin1String("\n\n")
-                + caption(Captions::kAddressInUse).arg(bindText(m_settings));
+            error->description += caption(Captions::kAddressInUse);
         fatal(*error);
         return;
     }
@@ -344,13 +373,23 @@ void frmMain::savePane(const LogPane &pane, const char *title, const char *fileN
         this, dialogTitle, caption(fileName), caption(Captions::kSaveFilter));
     if (path.isEmpty())
         return;
-    // A save that fails on the way leaves the file as it was, never half written.
+    // A save that fails on the way leaves the file as it was, never half written. Each step
+    // is named, since the system's text alone misleads: a temporary file that cannot be made
+    // in /proc reads as "No such file or directory".
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && pane.save(file) && file.commit())
-        return;
+    const char *step = Captions::kSaveStepOpen;
+    if (file.open(QIODevice::WriteOnly)) {
+        step = Captions::kSaveStepWrite;
+        if (pane.save(file)) {
+            step = Captions::kSaveStepCommit;
+            if (file.commit())
+                return;
+        }
+    }
     const QString reason = file.errorString();
     file.cancelWriting();
-    QMessageBox::warning(this, dialogTitle, caption(Captions::kSaveFailed).arg(path, reason));
+    QMessageBox::warning(
+        this, dialogTitle, caption(Captions::kSaveFailed).arg(path, caption(step), reason));
 }
 
 FileLog *frmMain::openFileLog(const QString &path, const char *name)
@@ -366,25 +405,34 @@ FileLog *frmMain::openFileLog(const QString &path, const char *name)
             if (m_dumpLog == log)
                 m_dumpLog = nullptr;
             log->deleteLater();
-            const QString line
-                = caption(Captions::kFileLogStopped).arg(caption(name), file, reason);
-            const int before = statusBar()->sizeHint().height();
-            m_fileLogNotice->setText(m_fileLogNotice->text().isEmpty()
-                    ? line
-                    : m_fileLogNotice->text() + QLatin1Char('\n') + line);
-            m_fileLogNotice->show();
-            // Grow rather than take the room from the client area, whose controls stay in
-            // place; the width stays what the user made it.
-            if (!isMaximized() && !isFullScreen())
-                resize(width(), height() + statusBar()->sizeHint().height() - before);
+            showFileLogNotice(caption(Captions::kFileLogStopped).arg(caption(name), file, reason));
         });
     return log;
 }
 
+void frmMain::showFileLogNotice(const QString &line)
+{
+    const int before = m_fileLogNotice->isVisible() ? m_fileLogNotice->height() : 0;
+    m_fileLogNotice->setText(m_fileLogNotice->text().isEmpty()
+            ? line
+            : m_fileLogNotice->text() + QLatin1Char('\n') + line);
+    m_fileLogNotice->show();
+    // Until the window is shown its widths are not known; fitting it then counts the notice.
+    if (!isVisible() || isMaximized() || isFullScreen())
+        return;
+    // Grow by the notice's whole wrapped height rather than take the room from the client
+    // area, whose controls stay in place; the width stays what the user made it.
+    const int after = m_fileLogNotice->heightForWidth(centralWidget()->width());
+    resize(width(), height() + after - before);
+}
+
 void frmMain::fitClientArea()
 {
+    const int notice
+        = m_fileLogNotice->isHidden() ? 0 : m_fileLogNotice->heightForWidth(kClientSize.width());
     resize(kClientSize.width(),
-        kClientSize.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+        kClientSize.height() + notice + menuBar()->sizeHint().height()
+            + statusBar()->sizeHint().height());
 }
 
 void frmMain::refreshStatistics()

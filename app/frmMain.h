@@ -71,6 +71,7 @@ private:
     void savePane(const LogPane &pane, const char *title, const char *fileName);
     FileLog *openFileLog(const QString &path, const char *name);
     void fitClientArea();
+    void showFileLogNotice(const QString &line);
     void refreshStatistics();
     void showPeriod();
 

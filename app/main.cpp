@@ -7,6 +7,9 @@
 #include "engine/Tick.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +27,16 @@ bool print(std::FILE *stream, const QString &text)
     const QByteArray bytes = text.toUtf8();
     return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size())
         && std::fflush(stream) == 0;
+}
+
+// The whole interface is Japanese, so Qt's own texts (the file dialog, its prompts, --help's
+// headings) are too, whatever the locale says.
+void installQtTranslations(QCoreApplication &app)
+{
+    auto *const translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
 }
 
 // Empty when this session may have a display; otherwise why it plainly has none. Only the X11
@@ -128,7 +141,13 @@ int main(int argc, char *argv[])
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const CommandLine::Outcome command = CommandLine::parse(arguments);
     switch (command.action) {
-    case CommandLine::Action::PrintHelp:
+    case CommandLine::Action::PrintHelp: {
+        // Qt translates its headings only through an application object.
+        int coreArgc = std::min(argc, 1);
+        QCoreApplication core(coreArgc, argv);
+        installQtTranslations(core);
+        return print(stdout, CommandLine::parse(arguments).text) ? EXIT_SUCCESS : EXIT_FAILURE;
+    }
     case CommandLine::Action::PrintVersion:
         return print(stdout, command.text) ? EXIT_SUCCESS : EXIT_FAILURE;
     case CommandLine::Action::Fail:
@@ -149,6 +168,7 @@ int main(int argc, char *argv[])
     PlatformStart start(program);
     QApplication app(qtArgc, argv);
     start.started();
+    installQtTranslations(app);
 
     // Lets a desktop match the window to its installed entry and icon.
     QGuiApplication::setDesktopFileName(QLatin1StringView(kApplicationId));

@@ -17,7 +17,7 @@ deb=$(echo "$scratch"/out/quillon_*.deb)
 lintian --fail-on error "$deb"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in fonts-ipafont-gothic libqt6widgets6 libqt6network6 libc6; do
+for needed in fonts-ipafont-gothic qt6-translations-l10n libqt6widgets6 libqt6network6 libc6; do
     grep -q "\b$needed\b" <<<"$depends" || { echo "Depends lacks $needed: $depends"; exit 1; }
 done
 

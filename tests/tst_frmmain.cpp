@@ -106,7 +106,8 @@ private slots:
     void resizingMovesNothing();
     void everyWayOfClosingFreesThePort_data();
     void everyWayOfClosingFreesThePort();
-    void takenPortReportsSystemError();
+    void bindFailureNamesTheAddress_data();
+    void bindFailureNamesTheAddress();
     void peerLookup_data();
     void peerLookup();
 
@@ -294,16 +295,32 @@ void tst_frmMain::everyWayOfClosingFreesThePort()
     QVERIFY(w.reporter.reports.isEmpty());
 }
 
-void tst_frmMain::takenPortReportsSystemError()
+void tst_frmMain::bindFailureNamesTheAddress_data()
 {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("taken by a first copy") << QString() << EADDRINUSE << "*:20320";
+    QTest::newRow("not an address of this host")
+        << "192.0.2.1" << EADDRNOTAVAIL << "192.0.2.1:20320";
+}
+
+void tst_frmMain::bindFailureNamesTheAddress()
+{
+    QFETCH(QString, address);
+    QFETCH(int, code);
+    QFETCH(QString, named);
     Window first;
-    Window second;
+    Settings settings;
+    if (!address.isEmpty())
+        settings.bindAddress = QHostAddress(address);
+    Window second(settings);
     QCOMPARE(second.reporter.reports.size(), 1);
-    QCOMPARE(second.reporter.reports.first().first, EADDRINUSE);
-    // The system's text first, then which address is held and by whom it may be.
+    QCOMPARE(second.reporter.reports.first().first, code);
+    // The system's text first, then the address it refused and, when taken, by whom it may be.
     const QString description = second.reporter.reports.first().second;
-    QVERIFY2(description.startsWith(qt_error_string(EADDRINUSE) + "\n\n")
-            && description.contains("*:20320") && description.contains("別のコピー"),
+    QVERIFY2(description.startsWith(qt_error_string(code) + "\n\n") && description.contains(named)
+            && description.contains("別のコピー") == (code == EADDRINUSE),
         qPrintable(description));
     QVERIFY(first.reporter.reports.isEmpty());
 }
@@ -714,7 +731,7 @@ void tst_frmMain::failingFileLogIsSaidOnceAndTheRunGoesOn()
     Window w(settings);
     w.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
-    const QSize client = w.window->centralWidget()->size();
+    const QSize client = w.get<QWidget>("client")->size();
     auto *const notice = w.get<QLabel>("fileLogNotice");
     QUdpSocket sender;
     for (int burst = 0; burst < 3; ++burst) {
@@ -728,7 +745,7 @@ void tst_frmMain::failingFileLogIsSaidOnceAndTheRunGoesOn()
     QVERIFY2(
         notice->text().contains("/dev/full") && notice->text().contains(qt_error_string(ENOSPC)),
         qPrintable(notice->text()));
-    QCOMPARE(w.window->centralWidget()->size(), client);
+    QCOMPARE(w.get<QWidget>("client")->size(), client);
     QVERIFY(w.reporter.reports.isEmpty());
 }
 
