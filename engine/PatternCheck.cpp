@@ -44,6 +44,12 @@ bool PatternCheck::observe(QByteArrayView datagram, quint32 tickMs)
         return true;
     }
 
+    if (m_held) {
+        const Jump held = *m_held;
+        m_held.reset();
+        settle(held, counter);
+    }
+
     // How far ahead of the expected place the counter is, before any wrap.
     const int ahead = (counter - int(m_expected % kCounterRange) + kCounterRange) % kCounterRange;
     const quint32 elapsed = tickMs - m_newestTick; // wraps with the tick
@@ -56,16 +62,28 @@ bool PatternCheck::observe(QByteArrayView datagram, quint32 tickMs)
     }
     const bool timed = m_periodMs >= kShortestTimedPeriodMs;
     const double steps = timed ? double(elapsed) / m_periodMs : 0;
-    // A short jump is always a gap: a backlog read at one tick shows no time between its
-    // datagrams. A long one is a gap only if the time fits it; otherwise the datagram is a late
-    // one from just before the newest.
-    if (ahead < kHalfRange || (timed && steps >= (ahead + 1) / 2.0)) {
-        const double wraps = timed ? std::round((steps - (ahead + 1)) / kCounterRange) : 0;
-        advance(ahead + qint64(std::max(0.0, wraps)) * kCounterRange, tickMs);
-    } else {
-        arriveLate(m_expected - (kCounterRange - ahead));
-    }
+    const double wraps = timed ? std::round((steps - (ahead + 1)) / kCounterRange) : 0;
+    const qint64 gap = ahead + qint64(std::max(0.0, wraps)) * kCounterRange;
+    const qint64 latePosition = m_expected - (kCounterRange - ahead);
+    // How many places the jump runs past where the time since the newest puts the sender. A
+    // backlog read at one tick shows no time between its datagrams, so a short jump is a gap,
+    // and a flood's tick cannot time any jump.
+    const double lead = double(gap + 1) - steps;
+    if (lead <= (timed ? kMaxDropout : kHalfRange))
+        advance(gap, tickMs);
+    else if (m_expected - latePosition <= kMaxMisorder || lostEarlier(latePosition))
+        arriveLate(latePosition);
+    else
+        m_held = Jump { counter, gap, latePosition, tickMs };
     return true;
+}
+
+void PatternCheck::settle(const Jump &jump, int nextCounter)
+{
+    if (nextCounter == (jump.counter + 1) % kCounterRange)
+        advance(jump.gap, jump.tickMs);
+    else
+        arriveLate(jump.latePosition);
 }
 
 void PatternCheck::reset()
@@ -119,6 +137,11 @@ bool PatternCheck::seen(qint64 position) const
 {
     const auto bit = quint64(position) % kCounterRange;
     return (m_received[bit / 64] >> (bit % 64)) & 1;
+}
+
+bool PatternCheck::lostEarlier(qint64 position) const
+{
+    return position >= m_first && !seen(position);
 }
 
 void PatternCheck::mark(qint64 position, bool received)

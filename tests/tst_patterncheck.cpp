@@ -4,6 +4,9 @@
 
 #include <QTest>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 constexpr quint32 kPeriod = 10;
@@ -33,6 +36,24 @@ struct Stream
 QByteArray counter(int value)
 {
     return TestPattern::payload(qint16(value));
+}
+
+// 1,124 datagrams one period apart, every nineteenth held back about 2 s (200 places), in the
+// order they arrive. The 100th and 101st are both held and arrive side by side, so the second
+// looks like the first one's successor.
+Stream heldBack()
+{
+    QList<std::pair<quint32, int>> arrivals;
+    for (int i = 0; i < 1124; ++i) {
+        const quint32 delay = i == 101 ? 1995 : i % 19 == 5 ? 2003 : 0;
+        arrivals.append({ 1000 + quint32(i) * kPeriod + delay, i });
+    }
+    std::stable_sort(arrivals.begin(), arrivals.end(),
+        [](const auto &a, const auto &b) { return a.first < b.first; });
+    Stream s;
+    for (const auto &[tick, i] : arrivals)
+        s.add(counter(i % 256), tick);
+    return s;
 }
 
 } // namespace
@@ -72,6 +93,12 @@ void tst_PatternCheck::counts_data()
     // after it a gap.
     row("late by 57 places, a wrap in",
         Stream().run(0, 259, 1000).run(260, 56, 3600).add(counter(3), 4151), 316, { 315, 0, 1, 0 });
+    row("held back 2 s, the stream's place kept", heldBack(), 1124, { 1064, 0, 60, 0 });
+    // A far jump waits for the next datagram: the stray 10 is not followed by 11 and stays a
+    // duplicate; the sender's restart at 0 is followed by 1 and reads as a gap.
+    row("restart taken once the next one follows",
+        Stream().run(0, 100, 1000).add(counter(10), 1991).run(100, 5, 2000).run(0, 20, 2050), 126,
+        { 125, 151, 0, 1 });
     row("gap of 200", Stream().run(0, 10, 1000).run(210, 2, 3100), 12, { 12, 200, 0, 0 });
     row("gap of 44", Stream().run(0, 10, 1000).run(54, 2, 1540), 12, { 12, 44, 0, 0 });
     // The counters of the row above, later: the counter wrapped once during the gap.
