@@ -68,12 +68,22 @@ void Timer::apply()
         m_scheduled = 0;
         return;
     }
-    // A new interval starts a new countdown; the same one keeps the running schedule.
-    if (m_scheduled != m_interval) {
-        m_scheduled = m_interval;
-        m_due = Clock::now() + std::chrono::milliseconds(m_interval);
-        arm();
+    if (m_scheduled == m_interval)
+        return;
+    const Clock::time_point now = Clock::now();
+    const auto period = std::chrono::milliseconds(m_interval);
+    if (m_scheduled == 0) {
+        // Enabled, or back from an interval of 0, which stops it as disabling does: a whole
+        // period from now, not a tick at once for a stop that may have been long.
+        m_due = now + period;
+    } else {
+        // A slider being moved changes the interval many times a period; a new countdown each
+        // time would send nothing until it stops. The next tick is due one new period after
+        // the last one was due (or after the start), at once if that has passed.
+        m_due = std::max(now, m_due - std::chrono::milliseconds(m_scheduled) + period);
     }
+    m_scheduled = m_interval;
+    arm();
 }
 
 void Timer::arm()

@@ -15,7 +15,8 @@ class QSocketNotifier;
 // Each tick is due one interval after the previous one was due, whenever it was handled, so the
 // mean period stays the interval even at 1 ms, where Qt's millisecond timers alone drift by
 // about a tenth. After a pause longer than a whole interval one missed tick goes out at once and
-// the rest are dropped rather than sent in a burst.
+// the rest are dropped rather than sent in a burst. A new interval keeps the stream: the next
+// tick is due one new interval after the last.
 //
 // The event loop is woken by a timer descriptor at the deadline to the microsecond, or by a
 // QTimer, which only counts whole milliseconds, so single periods are then off by up to a
