@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "net/NotifiedDescriptor.h"
+
 #include <QObject>
 #include <QTimer>
 
 #include <chrono>
-
-class QSocketNotifier;
 
 // A periodic timer as the window uses it: an enabled flag and an interval, set in either order
 // at any time. An interval of 0 means no ticks at all (a QTimer would fire on every pass of the
@@ -34,7 +34,6 @@ public:
 
     explicit Timer(QObject *parent = nullptr);
     explicit Timer(WakeUp wakeUp, QObject *parent = nullptr);
-    ~Timer() override;
 
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
@@ -53,13 +52,11 @@ private:
     void disarm();
     void onTimeout();
     bool armDescriptor();
-    void dropDescriptor();
     void onDescriptor();
 
     QTimer m_timer;
-    // The timer descriptor and its notifier, or -1 and null.
-    int m_fd = -1;
-    QSocketNotifier *m_notifier = nullptr;
+    // Closed when it fails, and the QTimer takes over.
+    NotifiedDescriptor m_descriptor;
     bool m_enabled = false;
     int m_interval = 0;
     // The interval of the running schedule, 0 when stopped.
