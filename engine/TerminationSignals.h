@@ -24,8 +24,6 @@ public:
     TerminationSignals(const TerminationSignals &) = delete;
     TerminationSignals &operator=(const TerminationSignals &) = delete;
 
-    bool isActive() const { return m_readEnd.isOpen(); }
-
 signals:
     void received(int signalNumber);
 
