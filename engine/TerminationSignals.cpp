@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -49,6 +50,8 @@ TerminationSignals::TerminationSignals(QObject *parent)
         tellNotCaught(errno);
         return;
     }
+    NotifiedDescriptor readEnd(fds[0]);
+    NotifiedDescriptor ownWriteEnd(fds[1]);
 
     struct sigaction action
     {
@@ -61,27 +64,23 @@ TerminationSignals::TerminationSignals(QObject *parent)
         if (::sigaction(kSignals[i], &action, &m_previous[i]) != 0) {
             const int error = errno;
             restore(i);
-            ::close(fds[0]);
-            ::close(fds[1]);
             writeEnd = -1;
             tellNotCaught(error);
-            return;
+            return; // the pipe closes on the way out
         }
     }
-    m_readEnd = fds[0];
-    m_notifier = new QSocketNotifier(qintptr(m_readEnd), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
+    m_readEnd = std::move(readEnd);
+    m_writeEnd = std::move(ownWriteEnd);
+    connect(
+        m_readEnd.notifyReads(this), &QSocketNotifier::activated, this, &TerminationSignals::drain);
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    if (!m_notifier)
+    if (!m_readEnd.isOpen())
         return;
     restore(kSignals.size());
-    delete m_notifier; // before its descriptor goes
-    m_notifier = nullptr;
-    ::close(m_readEnd);
-    ::close(writeEnd);
+    // Nothing writes to the pipe any more; it closes with its members.
     writeEnd = -1;
 }
 
@@ -96,7 +95,7 @@ void TerminationSignals::drain()
 {
     unsigned char bytes[16];
     ssize_t count;
-    while ((count = ::read(m_readEnd, bytes, sizeof bytes)) > 0) {
+    while ((count = ::read(m_readEnd.fd(), bytes, sizeof bytes)) > 0) {
         for (ssize_t i = 0; i < count; ++i)
             emit received(bytes[i]);
     }

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "net/NotifiedDescriptor.h"
+
 #include <QObject>
 
 #include <array>
 #include <csignal>
-
-class QSocketNotifier;
 
 // Turns SIGTERM and SIGINT (a logout, Ctrl+C in the starting terminal) into a signal delivered
 // by the event loop, so that the window closes the ordinary way. The handler itself only writes
@@ -24,8 +24,6 @@ public:
     TerminationSignals(const TerminationSignals &) = delete;
     TerminationSignals &operator=(const TerminationSignals &) = delete;
 
-    bool isActive() const { return m_notifier != nullptr; }
-
 signals:
     void received(int signalNumber);
 
@@ -35,8 +33,9 @@ private:
     void drain();
     void restore(std::size_t count);
 
-    int m_readEnd = -1;
-    QSocketNotifier *m_notifier = nullptr;
+    // The pipe, open while the signals are caught.
+    NotifiedDescriptor m_readEnd;
+    NotifiedDescriptor m_writeEnd;
     // The actions these replaced, put back on the way out.
     std::array<struct sigaction, kSignals.size()> m_previous {};
 };

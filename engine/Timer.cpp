@@ -20,33 +20,19 @@ Timer::Timer(QObject *parent)
 
 Timer::Timer(WakeUp wakeUp, QObject *parent)
     : QObject(parent)
+    // steady_clock reads CLOCK_MONOTONIC here, so the descriptor and m_due share one clock.
+    , m_descriptor(wakeUp == WakeUp::Descriptor
+              ? ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)
+              : -1)
 {
     // A coarse timer may be 5 % off.
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Timer::onTimeout);
-    if (wakeUp == WakeUp::QtTimer)
-        return;
-    // steady_clock reads CLOCK_MONOTONIC here, so the descriptor and m_due share one clock.
-    m_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (m_fd >= 0) {
-        m_notifier = new QSocketNotifier(qintptr(m_fd), QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, &Timer::onDescriptor);
+    if (m_descriptor.isOpen()) {
+        connect(m_descriptor.notifyReads(this), &QSocketNotifier::activated, this,
+            &Timer::onDescriptor);
     }
-}
-
-Timer::~Timer()
-{
-    dropDescriptor();
-}
-
-void Timer::dropDescriptor()
-{
-    delete m_notifier; // before its descriptor goes
-    m_notifier = nullptr;
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
 }
 
 void Timer::setEnabled(bool enabled)
@@ -68,12 +54,22 @@ void Timer::apply()
         m_scheduled = 0;
         return;
     }
-    // A new interval starts a new countdown; the same one keeps the running schedule.
-    if (m_scheduled != m_interval) {
-        m_scheduled = m_interval;
-        m_due = Clock::now() + std::chrono::milliseconds(m_interval);
-        arm();
+    if (m_scheduled == m_interval)
+        return;
+    const Clock::time_point now = Clock::now();
+    const auto period = std::chrono::milliseconds(m_interval);
+    if (m_scheduled == 0) {
+        // Enabled, or back from an interval of 0, which stops it as disabling does: a whole
+        // period from now, not a tick at once for a stop that may have been long.
+        m_due = now + period;
+    } else {
+        // A slider being moved changes the interval many times a period; a new countdown each
+        // time would send nothing until it stops. The next tick is due one new period after
+        // the last one was due (or after the start), at once if that has passed.
+        m_due = std::max(now, m_due - std::chrono::milliseconds(m_scheduled) + period);
     }
+    m_scheduled = m_interval;
+    arm();
 }
 
 void Timer::arm()
@@ -86,7 +82,7 @@ void Timer::arm()
 
 bool Timer::armDescriptor()
 {
-    if (m_fd < 0)
+    if (!m_descriptor.isOpen())
         return false;
     const auto since
         = std::chrono::duration_cast<std::chrono::nanoseconds>(m_due.time_since_epoch());
@@ -95,10 +91,10 @@ bool Timer::armDescriptor()
     deadline.it_value.tv_sec = seconds.count();
     deadline.it_value.tv_nsec = (since - seconds).count();
     // A deadline of zero would disarm it; the monotonic clock is never there.
-    if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &deadline, nullptr) == 0)
+    if (::timerfd_settime(m_descriptor.fd(), TFD_TIMER_ABSTIME, &deadline, nullptr) == 0)
         return true;
     // A descriptor that cannot be set is given up for good; the QTimer takes over.
-    dropDescriptor();
+    m_descriptor.close();
     return false;
 }
 
@@ -107,15 +103,15 @@ void Timer::disarm()
     m_timer.stop();
     const itimerspec none {};
     // One that cannot be disarmed would wake the loop for nothing; the QTimer takes over.
-    if (m_fd >= 0 && ::timerfd_settime(m_fd, 0, &none, nullptr) != 0)
-        dropDescriptor();
+    if (m_descriptor.isOpen() && ::timerfd_settime(m_descriptor.fd(), 0, &none, nullptr) != 0)
+        m_descriptor.close();
 }
 
 void Timer::onDescriptor()
 {
     quint64 expirations = 0;
     // Nothing to read means it was disarmed or re-armed since it became readable.
-    if (::read(m_fd, &expirations, sizeof expirations) == ssize_t(sizeof expirations))
+    if (::read(m_descriptor.fd(), &expirations, sizeof expirations) == ssize_t(sizeof expirations))
         onTimeout();
 }
 

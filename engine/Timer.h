@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "net/NotifiedDescriptor.h"
+
 #include <QObject>
 #include <QTimer>
 
 #include <chrono>
-
-class QSocketNotifier;
 
 // A periodic timer as the window uses it: an enabled flag and an interval, set in either order
 // at any time. An interval of 0 means no ticks at all (a QTimer would fire on every pass of the
@@ -15,7 +15,8 @@ class QSocketNotifier;
 // Each tick is due one interval after the previous one was due, whenever it was handled, so the
 // mean period stays the interval even at 1 ms, where Qt's millisecond timers alone drift by
 // about a tenth. After a pause longer than a whole interval one missed tick goes out at once and
-// the rest are dropped rather than sent in a burst.
+// the rest are dropped rather than sent in a burst. A new interval keeps the stream: the next
+// tick is due one new interval after the last.
 //
 // The event loop is woken by a timer descriptor at the deadline to the microsecond, or by a
 // QTimer, which only counts whole milliseconds, so single periods are then off by up to a
@@ -33,7 +34,6 @@ public:
 
     explicit Timer(QObject *parent = nullptr);
     explicit Timer(WakeUp wakeUp, QObject *parent = nullptr);
-    ~Timer() override;
 
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
@@ -52,13 +52,11 @@ private:
     void disarm();
     void onTimeout();
     bool armDescriptor();
-    void dropDescriptor();
     void onDescriptor();
 
     QTimer m_timer;
-    // The timer descriptor and its notifier, or -1 and null.
-    int m_fd = -1;
-    QSocketNotifier *m_notifier = nullptr;
+    // Closed when it fails, and the QTimer takes over.
+    NotifiedDescriptor m_descriptor;
     bool m_enabled = false;
     int m_interval = 0;
     // The interval of the running schedule, 0 when stopped.

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -53,10 +53,11 @@ SocketResult raiseReceiveBuffer(int fd, int bytes)
 }
 
 // Linux lets go of the descriptor even when close() fails, so a failure is only said.
-void closeSocket(int fd)
+void closeSocket(NotifiedDescriptor &socket)
 {
-    if (::close(fd) != 0)
-        qWarning("UdpEndpoint: cannot close socket %d: %s", fd, std::strerror(errno));
+    const int fd = socket.fd();
+    if (const int error = socket.close())
+        qWarning("UdpEndpoint: cannot close socket %d: %s", fd, std::strerror(error));
 }
 
 } // namespace
@@ -141,15 +142,17 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
         family = Family::DualStack;
         local = QHostAddress(QHostAddress::AnyIPv6);
     }
-    int fd = ::socket(family == Family::IPv4 ? AF_INET : AF_INET6, kSocketType, 0);
-    if (fd < 0 && errno == EAFNOSUPPORT && family == Family::DualStack) {
+    NotifiedDescriptor socket(
+        ::socket(family == Family::IPv4 ? AF_INET : AF_INET6, kSocketType, 0));
+    if (!socket.isOpen() && errno == EAFNOSUPPORT && family == Family::DualStack) {
         // A system without IPv6 still has every IPv4 address.
         family = Family::IPv4;
         local = QHostAddress(QHostAddress::AnyIPv4);
-        fd = ::socket(AF_INET, kSocketType, 0);
+        socket = NotifiedDescriptor(::socket(AF_INET, kSocketType, 0));
     }
-    if (fd < 0)
+    if (!socket.isOpen())
         return SocketError::fromErrno(errno);
+    const int fd = socket.fd();
 
     // Off for the one socket that serves both families, so peers on 127.0.0.1 and on ::1 both
     // reach the bound port; on for an IPv6 address given, so that :: means IPv6 alone.
@@ -162,19 +165,19 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
                fd, reinterpret_cast<const sockaddr *>(bound.constData()), socklen_t(bound.size()))
             != 0) {
         const int error = errno;
-        closeSocket(fd);
+        closeSocket(socket);
         return SocketError::fromErrno(error);
     }
     if (const SocketResult error = raiseReceiveBuffer(fd, kReceiveBufferBytes)) {
-        closeSocket(fd);
+        closeSocket(socket);
         return error;
     }
 
-    m_fd = fd;
+    m_socket = std::move(socket);
     m_family = family;
-    m_notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
-    m_notifier->setEnabled(m_notificationsEnabled);
-    connect(m_notifier, &QSocketNotifier::activated, this, &UdpEndpoint::receivePending);
+    QSocketNotifier *const notifier = m_socket.notifyReads(this);
+    notifier->setEnabled(m_notificationsEnabled);
+    connect(notifier, &QSocketNotifier::activated, this, &UdpEndpoint::receivePending);
 
     // Without a host the endpoint only receives.
     const QHostAddress literal(m_remoteHost);
@@ -232,11 +235,11 @@ void UdpEndpoint::onLookupAnswered(const LookupAnswer &answer)
 
 SendResult UdpEndpoint::send(QByteArrayView payload)
 {
-    if (m_fd < 0)
+    if (!m_socket.isOpen())
         return { SendResult::Outcome::Failed, SocketError::fromErrno(ENOTCONN) };
     if (!m_peerReady)
         return { SendResult::Outcome::Failed, SocketError::fromErrno(EDESTADDRREQ) };
-    const int error = m_sendCall(m_fd, payload, m_peerAddress);
+    const int error = m_sendCall(m_socket.fd(), payload, m_peerAddress);
     if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
         return { SendResult::Outcome::Dropped, {} };
     if (error != 0)
@@ -258,14 +261,9 @@ void UdpEndpoint::close()
 {
     m_lookupPending = false;
     m_peerReady = false;
-    if (m_fd < 0)
+    if (!m_socket.isOpen())
         return;
-    // The notifier may be the one whose signal is being handled right now.
-    m_notifier->setEnabled(false);
-    m_notifier->deleteLater();
-    m_notifier = nullptr;
-    closeSocket(m_fd);
-    m_fd = -1;
+    closeSocket(m_socket);
     m_hasWaiting = false;
 }
 
@@ -273,7 +271,8 @@ quint16 UdpEndpoint::localPort() const
 {
     sockaddr_storage local {};
     socklen_t size = sizeof local;
-    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &size) != 0)
+    if (!m_socket.isOpen()
+        || ::getsockname(m_socket.fd(), reinterpret_cast<sockaddr *>(&local), &size) != 0)
         return 0;
     if (local.ss_family == AF_INET6)
         return ntohs(reinterpret_cast<const sockaddr_in6 *>(&local)->sin6_port);
@@ -283,19 +282,19 @@ quint16 UdpEndpoint::localPort() const
 void UdpEndpoint::setNotificationsEnabled(bool enabled)
 {
     m_notificationsEnabled = enabled;
-    if (m_notifier)
-        m_notifier->setEnabled(enabled);
+    if (QSocketNotifier *const notifier = m_socket.notifier())
+        notifier->setEnabled(enabled);
 }
 
 void UdpEndpoint::receivePending()
 {
     // One batch per pass; if more is waiting, the notifier fires again on the next pass.
-    const int count = m_batch.receive(m_fd);
+    const int count = m_batch.receive(m_socket.fd());
     if (count < 0) {
         emit receiveFailed(SocketError::fromErrno(errno));
         return;
     }
-    for (int i = 0; i < count && m_fd >= 0 && m_notificationsEnabled; ++i) {
+    for (int i = 0; i < count && m_socket.isOpen() && m_notificationsEnabled; ++i) {
         m_waiting = m_batch.datagram(i);
         m_hasWaiting = true;
         emit dataArrival(qint32(m_waiting.size()));

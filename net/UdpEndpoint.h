@@ -3,6 +3,7 @@
 
 #include "net/DatagramBatch.h"
 #include "net/HostLookup.h"
+#include "net/NotifiedDescriptor.h"
 #include "net/SocketError.h"
 
 #include <QByteArray>
@@ -13,8 +14,6 @@
 
 #include <functional>
 #include <memory>
-
-class QSocketNotifier;
 
 // What became of one datagram handed to UdpEndpoint::send().
 struct SendResult
@@ -71,7 +70,7 @@ public:
     QByteArray read();
     void close();
 
-    bool isBound() const { return m_fd >= 0; }
+    bool isBound() const { return m_socket.isOpen(); }
     quint16 localPort() const;
     // Stops (or resumes) arrival notifications without closing the socket.
     void setNotificationsEnabled(bool enabled);
@@ -99,9 +98,8 @@ private:
 
     const std::unique_ptr<HostLookup> m_lookup;
     SendCall m_sendCall = systemSend;
-    int m_fd = -1;
+    NotifiedDescriptor m_socket;
     Family m_family = Family::DualStack;
-    QSocketNotifier *m_notifier = nullptr;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     bool m_lookupPending = false;

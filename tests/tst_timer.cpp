@@ -107,23 +107,53 @@ void tst_Timer::stopEndsTicks()
 
 void tst_Timer::newIntervalGovernsNextTick_data()
 {
-    addWakeUpColumn();
+    QTest::addColumn<WakeUp>("wakeUp");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    // The interval moves from "from" to "to" in this many even steps, one every "every" ms.
+    QTest::addColumn<int>("changes");
+    QTest::addColumn<int>("every");
+    for (const auto &[wakeUp, name] : kWakeUps) {
+        // Under the old interval this would take a minute.
+        QTest::addRow("%s, 60000 to 10", name) << wakeUp << 60000 << 10 << 1 << 20;
+        // Arrow keys held on the slider, a little faster than the period.
+        QTest::addRow("%s, 50 up to 100, once a period", name) << wakeUp << 50 << 100 << 10 << 45;
+        // A mouse drag: ten changes within one period, each way.
+        QTest::addRow("%s, 50 up to 100, ten a period", name) << wakeUp << 50 << 100 << 50 << 5;
+        QTest::addRow("%s, 100 down to 50, ten a period", name) << wakeUp << 100 << 50 << 25 << 10;
+    }
 }
 
 void tst_Timer::newIntervalGovernsNextTick()
 {
     QFETCH(WakeUp, wakeUp);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, changes);
+    QFETCH(int, every);
+    // What a loaded machine may add to a tick's lateness.
+    constexpr std::chrono::milliseconds kJitter { 50 };
     Timer timer(wakeUp);
     // The rows really take both paths.
     QCOMPARE(timer.findChild<QSocketNotifier *>() != nullptr, wakeUp == WakeUp::Descriptor);
-    int ticks = 0;
-    connect(&timer, &Timer::tick, this, [&] { ++ticks; });
-    timer.setInterval(60000);
+    std::vector<std::chrono::steady_clock::time_point> ticks { std::chrono::steady_clock::now() };
+    connect(&timer, &Timer::tick, this, [&] { ticks.push_back(std::chrono::steady_clock::now()); });
+    timer.setInterval(from);
     timer.setEnabled(true);
-    QTest::qWait(20);
-    timer.setInterval(10);
-    // Under the old interval this would take a minute.
-    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3, 10000);
+    for (int i = 1; i <= changes; ++i) {
+        QTest::qWait(every);
+        timer.setInterval(from + (to - from) * i / changes);
+    }
+    const std::size_t changed = ticks.size();
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= changed + 3, 10000);
+    // Changing the period keeps the stream going: no gap longer than the longer period.
+    const auto longest = std::chrono::milliseconds(std::max(from, to)) + kJitter;
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+        const auto gap = ticks[i] - ticks[i - 1];
+        QVERIFY2(gap <= longest,
+            QByteArray::number(
+                qint64(std::chrono::duration_cast<std::chrono::milliseconds>(gap).count())));
+    }
 }
 
 void tst_Timer::fallingBehindSkipsMissedTicks_data()
