@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Every text the window shows, in one place.
+// Every text the window itself shows, in one place; what a run says of its link is in
+// engine/EngineCaptions.h.
 namespace Captions {
 
 inline constexpr char kWindow[] = "Quillon2-1(UDP)";
@@ -26,10 +27,6 @@ inline constexpr char kSaveStepCommit[] = "一時ファイルで置き換えら�
 // local address and port, %3 the peer.
 inline constexpr char kTitleWithEndpoints[] = "%1 %2 → %3";
 inline constexpr char kStatisticsName[] = "リンク統計";
-// %1 is which log (the two below), %2 its file, %3 the system's reason.
-inline constexpr char kFileLogStopped[] = "%1の書き込みを停止しました（%2）: %3";
-inline constexpr char kStatusLogName[] = "ステータスログ";
-inline constexpr char kDumpLogName[] = "ダンプログ";
 inline constexpr char kPeriodToolTip[] = "送信周期: %1 ms";
 inline constexpr char kPeriodName[] = "送信周期 (ms)";
 inline constexpr char kDumpPaneToolTip[]
@@ -38,20 +35,7 @@ inline constexpr char kDumpPaneToolTip[]
       "データの全長はステータス行に表示されます。";
 inline constexpr char kDumpPaneName[] = "ダンプ";
 inline constexpr char kStatusPaneName[] = "ステータス";
-// %1 is the error number, %2 its description.
-inline constexpr char kFatalError[] = "実行時エラー '%1':\n\n%2";
 // The error box's own title, so that it is not taken for the window.
 inline constexpr char kFatalErrorTitle[] = "Quillon2-1(UDP) エラー";
-// Added to every bind failure: %1 is the address and port that were tried.
-inline constexpr char kBindFailed[] = "%1 にバインドできません。";
-// Follows kBindFailed when the address is taken.
-inline constexpr char kAddressInUse[]
-    = "別のプログラム（Quillon の別のコピーかもしれません）がこのアドレスとポートを使っています。";
-// The peer's failure, in place of its description: %1 is the host, %2 the description. The
-// number beside it is getaddrinfo's, or else the system's.
-inline constexpr char kPeerLookupFailed[]
-    = "ホスト \"%1\" の名前解決に失敗しました（getaddrinfo のエラー番号）: %2";
-inline constexpr char kPeerUnreachable[]
-    = "ホスト \"%1\" の送り先アドレスが得られません（システムのエラー番号）: %2";
 
 } // namespace Captions

@@ -8,11 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-QString fatalErrorText(int errorNumber, const QString &description)
-{
-    return QString::fromUtf8(Captions::kFatalError).arg(errorNumber).arg(description);
-}
-
 void MessageBoxReporter::report(int errorNumber, const QString &description)
 {
     const QString text = fatalErrorText(errorNumber, description);

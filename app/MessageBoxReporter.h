@@ -10,5 +10,3 @@ class MessageBoxReporter final : public FatalErrorReporter
 public:
     void report(int errorNumber, const QString &description) override;
 };
-
-QString fatalErrorText(int errorNumber, const QString &description);

@@ -5,13 +5,8 @@
 #include "app/Captions.h"
 #include "app/Controls.h"
 #include "app/ExternalDestroyWatch.h"
-#include "engine/FatalErrorReporter.h"
+#include "engine/LinkEngine.h"
 #include "engine/Timer.h"
-#include "log/Common.h"
-#include "log/FileLog.h"
-#include "log/StatusLine.h"
-#include "net/HostLookup.h"
-#include "net/TestPattern.h"
 #include "net/UdpEndpoint.h"
 #include "pane/LogPane.h"
 
@@ -30,8 +25,6 @@
 #include <QStatusBar>
 #include <QToolTip>
 #include <QVBoxLayout>
-
-#include <cerrno>
 
 namespace {
 
@@ -52,7 +45,6 @@ constexpr QRect kPeriodRect = fromTwips(4080, 1560, 1935, 495);
 constexpr QRect kDumpBoxRect = fromTwips(4320, 3360, 1215, 375);
 constexpr QRect kClearRect = fromTwips(4080, 2520, 1935, 495);
 
-constexpr char kLineEnd[] = "\r\n";
 constexpr QMargins kNoticeMargins(4, 2, 4, 2);
 
 // A face with Japanese and Latin alike comes first, so that a digit after a Japanese word is
@@ -70,39 +62,12 @@ QString caption(const char *text)
     return QString::fromUtf8(text);
 }
 
-// The box names the host and says whose number it shows, since a resolver's code would read
-// as an unrelated errno.
-SocketError peerLookupError(const QString &host, SocketError error)
-{
-    const char *const text = error.kind == SocketError::Kind::Resolver ? Captions::kPeerLookupFailed
-                                                                       : Captions::kPeerUnreachable;
-    error.description = caption(text).arg(host, error.description);
-    return error;
-}
-
-// "*:20320", "127.0.0.1:20320", "[::1]:20320": how the title and the boxes name an endpoint.
-QString endpointText(const QString &host, quint16 port)
-{
-    const QString shown
-        = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return shown + QLatin1Char(':') + QString::number(port);
-}
-
-QString bindText(const Settings &settings)
-{
-    const QString address = settings.bindAddress == QHostAddress(QHostAddress::Any)
-        ? QStringLiteral("*")
-        : settings.bindAddress.toString();
-    return endpointText(address, settings.bindPort);
-}
-
 QString titleFor(const Settings &settings)
 {
     if (settings.endpointsAreDefault())
         return caption(Captions::kWindow);
     return caption(Captions::kTitleWithEndpoints)
-        .arg(caption(Captions::kWindow), bindText(settings),
-            endpointText(settings.peerHost, settings.peerPort));
+        .arg(caption(Captions::kWindow), settings.localEndpointText(), settings.peerEndpointText());
 }
 
 template <typename Control> Control *place(Control *control, const char *name, const QRect &rect)
@@ -117,9 +82,7 @@ template <typename Control> Control *place(Control *control, const char *name, c
 frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &settings,
     std::unique_ptr<HostLookup> lookup, QWidget *parent)
     : QMainWindow(parent)
-    , m_settings(settings)
-    , m_tick(std::move(tick))
-    , m_reporter(reporter)
+    , m_engine(new LinkEngine(std::move(tick), reporter, *this, settings, std::move(lookup), this))
     , m_client(new QWidget(this))
     , txtDump(place(new LogPane(m_client, settings.paneBudget), "txtDump", kDumpPaneRect))
     , cmdSend(place(new QPushButton(caption(Captions::kSend), m_client), "cmdSend", kSendRect))
@@ -128,13 +91,31 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     , chkDump(place(new QCheckBox(caption(Captions::kDump), m_client), "chkDump", kDumpBoxRect))
     , cmdMonitorInit(
           place(new QPushButton(caption(Captions::kClear), m_client), "cmdMonitorInit", kClearRect))
-    , tmr1(new Timer(this))
-    , wskClient(new UdpEndpoint(std::move(lookup), this))
+    , tmr1(&m_engine->timer())
+    , wskClient(&m_engine->endpoint())
     , m_statisticsLabel(new QLabel(this))
     , m_fileLogNotice(new QLabel(this))
 {
-    setWindowTitle(titleFor(m_settings));
+    setWindowTitle(titleFor(settings));
     setWindowIcon(appIcon());
+    setUpClientArea();
+    setUpMenus();
+    setUpStatusBar();
+    connectControls();
+
+    Form_Load();
+
+    refreshStatistics();
+    m_statisticsTimer.start();
+    fitClientArea();
+    if (settings.dumpAtStart)
+        chkDump->setChecked(true);
+    if (settings.sendAtStart && wskClient->isBound())
+        cmdSend_Click();
+}
+
+void frmMain::setUpClientArea()
+{
     m_client->setObjectName(QStringLiteral("client"));
     // No layout manager inside the client area: the controls keep their places at any size.
     // A given-up log file is said below it, never over it.
@@ -145,14 +126,27 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     column->addWidget(m_client, 1);
     column->addWidget(m_fileLogNotice);
     setCentralWidget(central);
+    m_fileLogNotice->setObjectName(QStringLiteral("fileLogNotice"));
+    m_fileLogNotice->setWordWrap(true);
+    m_fileLogNotice->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_fileLogNotice->setContentsMargins(kNoticeMargins);
+    m_fileLogNotice->hide();
+
     txtDump->setAccessibleName(caption(Captions::kDumpPaneName));
     txtStat->setAccessibleName(caption(Captions::kStatusPaneName));
     txtDump->setToolTip(caption(Captions::kDumpPaneToolTip));
     Controls::setUpPeriodSlider(*sldPeriod);
     sldPeriod->setAccessibleName(caption(Captions::kPeriodName));
-    tmr1->setObjectName(QStringLiteral("tmr1"));
-    wskClient->setObjectName(QStringLiteral("wskClient"));
 
+    setTabOrder(txtDump, cmdSend);
+    setTabOrder(cmdSend, txtStat);
+    setTabOrder(txtStat, sldPeriod);
+    setTabOrder(sldPeriod, chkDump);
+    setTabOrder(chkDump, cmdMonitorInit);
+}
+
+void frmMain::setUpMenus()
+{
     mnuFile = menuBar()->addMenu(caption(Captions::kFileMenu));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuSaveStatus = mnuFile->addAction(caption(Captions::kSaveStatusLog));
@@ -170,29 +164,22 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     addAction(openMenu);
     connect(openMenu, &QAction::triggered, this,
         [this] { menuBar()->setActiveAction(mnuFile->menuAction()); });
+}
 
+void frmMain::setUpStatusBar()
+{
     // Below the client area, so that the controls keep their places and the window grows.
     m_statisticsLabel->setObjectName(QStringLiteral("statistics"));
     m_statisticsLabel->setAccessibleName(caption(Captions::kStatisticsName));
     m_statisticsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    statusBar()->addWidget(m_statisticsLabel, 1);
     m_statisticsLabel->setFont(statisticsFont(m_statisticsLabel->font()));
-    m_fileLogNotice->setObjectName(QStringLiteral("fileLogNotice"));
-    m_fileLogNotice->setWordWrap(true);
-    m_fileLogNotice->setStyleSheet(QStringLiteral("color: #b00000"));
-    m_fileLogNotice->setContentsMargins(kNoticeMargins);
-    m_fileLogNotice->hide();
+    statusBar()->addWidget(m_statisticsLabel, 1);
     statusBar()->setSizeGripEnabled(false);
+    m_statisticsTimer.setInterval(kStatisticsRefresh);
+}
 
-    setTabOrder(txtDump, cmdSend);
-    setTabOrder(cmdSend, txtStat);
-    setTabOrder(txtStat, sldPeriod);
-    setTabOrder(sldPeriod, chkDump);
-    setTabOrder(chkDump, cmdMonitorInit);
-
-    m_statusLog = openFileLog(m_settings.statusLogFile, Captions::kStatusLogName);
-    m_dumpLog = openFileLog(m_settings.dumpLogFile, Captions::kDumpLogName);
-
+void frmMain::connectControls()
+{
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(mnuSaveStatus, &QAction::triggered, this, &frmMain::mnuSaveStatus_Click);
     connect(mnuSaveDump, &QAction::triggered, this, &frmMain::mnuSaveDump_Click);
@@ -200,29 +187,27 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     connect(cmdSend, &QPushButton::clicked, this, &frmMain::cmdSend_Click);
     connect(sldPeriod, &QSlider::valueChanged, this, &frmMain::sldPeriod_Change);
     connect(sldPeriod, &QSlider::sliderMoved, this, &frmMain::showPeriod);
+    connect(chkDump, &QCheckBox::toggled, m_engine, &LinkEngine::setDumping);
     connect(cmdMonitorInit, &QPushButton::clicked, this, &frmMain::cmdMonitorInit_Click);
     connect(tmr1, &Timer::tick, this, &frmMain::tmr1_Timer);
     connect(wskClient, &UdpEndpoint::dataArrival, this, &frmMain::wskClient_DataArrival);
     connect(wskClient, &UdpEndpoint::sendProgress, this, &frmMain::wskClient_SendProgress);
     connect(wskClient, &UdpEndpoint::sendComplete, this, &frmMain::wskClient_SendComplete);
-    connect(wskClient, &UdpEndpoint::receiveFailed, this, &frmMain::fatal);
-    connect(wskClient, &UdpEndpoint::peerLookupFailed, this,
-        [this](const SocketError &error) { fatal(peerLookupError(m_settings.peerHost, error)); });
+    connect(m_engine, &LinkEngine::fileLogStopped, this, &frmMain::showFileLogNotice);
     // Another program destroying the X window leaves nothing to close it by: end as 終了 would.
     connect(new ExternalDestroyWatch(this), &ExternalDestroyWatch::destroyedFromOutside, this,
         &frmMain::mnuExit_Click);
-    m_statisticsTimer.setInterval(kStatisticsRefresh);
     connect(&m_statisticsTimer, &QTimer::timeout, this, &frmMain::refreshStatistics);
+}
 
-    Form_Load();
+qint16 frmMain::patternCounter() const
+{
+    return m_engine->patternCounter();
+}
 
-    refreshStatistics();
-    m_statisticsTimer.start();
-    fitClientArea();
-    if (m_settings.dumpAtStart)
-        chkDump->setChecked(true);
-    if (m_settings.sendAtStart && wskClient->isBound())
-        cmdSend_Click();
+const LinkStatistics &frmMain::statistics() const
+{
+    return m_engine->statistics();
 }
 
 frmMain::~frmMain()
@@ -233,19 +218,8 @@ frmMain::~frmMain()
 
 void frmMain::Form_Load()
 {
-    wskClient->setRemoteHost(m_settings.peerHost);
-    wskClient->setRemotePort(m_settings.peerPort);
-    if (SocketResult error = wskClient->bind(m_settings.bindAddress, m_settings.bindPort)) {
-        // The system's text never says which address it refused; most often it is held by a
-        // second copy.
-        error->description
-            += QLatin1String("\n\n") + caption(Captions::kBindFailed).arg(bindText(m_settings));
-        if (error->code == EADDRINUSE)
-            error->description += caption(Captions::kAddressInUse);
-        fatal(*error);
-        return;
-    }
-    sldPeriod->setValue(m_settings.period);
+    if (m_engine->open())
+        sldPeriod->setValue(m_engine->settings().period);
 }
 
 void frmMain::showEvent(QShowEvent *event)
@@ -269,8 +243,7 @@ void frmMain::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    tmr1->setEnabled(false);
-    wskClient->close();
+    m_engine->close();
 }
 
 void frmMain::mnuExit_Click()
@@ -280,18 +253,14 @@ void frmMain::mnuExit_Click()
 
 void frmMain::cmdSend_Click()
 {
-    if (!tmr1->enabled()) {
-        tmr1->setEnabled(true);
-        cmdSend->setText(caption(Captions::kStop));
-    } else {
-        tmr1->setEnabled(false);
-        cmdSend->setText(caption(Captions::kSend));
-    }
+    const bool sending = !m_engine->isSending();
+    m_engine->setSending(sending);
+    cmdSend->setText(caption(sending ? Captions::kStop : Captions::kSend));
 }
 
 void frmMain::sldPeriod_Change()
 {
-    tmr1->setInterval(sldPeriod->value());
+    m_engine->setPeriod(sldPeriod->value());
     sldPeriod->setToolTip(caption(Captions::kPeriodToolTip).arg(sldPeriod->value()));
 }
 
@@ -303,28 +272,7 @@ void frmMain::showPeriod()
 
 void frmMain::tmr1_Timer()
 {
-    // Until the peer's name is looked up there is nowhere to send: the first tick after the
-    // answer sends the datagram that would have been first.
-    if (!wskClient->isPeerReady())
-        return;
-    const QByteArray payload = TestPattern::payload(m_patternCounter);
-    m_patternCounter = TestPattern::advance(m_patternCounter);
-    const SendResult sent = wskClient->send(payload);
-    if (sent.outcome == SendResult::Outcome::Failed) {
-        fatal(sent.error);
-        return;
-    }
-    // A full link lost the datagram: the peer sees the gap in the counter, and no Send line
-    // claims it left.
-    if (sent.outcome == SendResult::Outcome::Dropped) {
-        m_statistics.dropped();
-        return;
-    }
-    m_statistics.sent(payload.size());
-    const qint32 tick = tickValue(m_tick());
-    AppendToPane(*txtStat, statusLine(Direction::Send, payload.size(), tick));
-    if (chkDump->isChecked())
-        AppendToPane(*txtDump, Common::HexDump(payload) + kLineEnd);
+    m_engine->sendTick();
 }
 
 void frmMain::cmdMonitorInit_Click()
@@ -332,18 +280,13 @@ void frmMain::cmdMonitorInit_Click()
     ClearPane(*txtDump);
     ClearPane(*txtStat);
     // The figures are part of the display; the pattern counter is not.
-    m_statistics.reset();
+    m_engine->resetStatistics();
     refreshStatistics();
 }
 
 void frmMain::wskClient_DataArrival(qint32 bytesTotal)
 {
-    const quint32 rawTick = m_tick();
-    AppendToPane(*txtStat, statusLine(Direction::Receive, bytesTotal, tickValue(rawTick)));
-    const QByteArray payload = wskClient->read();
-    m_statistics.received(payload, rawTick);
-    if (chkDump->isChecked())
-        AppendToPane(*txtDump, Common::HexDump(payload) + kLineEnd);
+    m_engine->receive(bytesTotal);
 }
 
 void frmMain::wskClient_SendProgress(qint32, qint32) { }
@@ -362,7 +305,8 @@ void frmMain::mnuSaveDump_Click()
 
 void frmMain::mnuCopyStatistics_Click()
 {
-    QGuiApplication::clipboard()->setText(m_statistics.summary(sldPeriod->value(), m_tick()));
+    QGuiApplication::clipboard()->setText(
+        m_engine->statistics().summary(sldPeriod->value(), m_engine->now()));
 }
 
 void frmMain::savePane(const LogPane &pane, const char *title, const char *fileName)
@@ -390,24 +334,6 @@ void frmMain::savePane(const LogPane &pane, const char *title, const char *fileN
     file.cancelWriting();
     QMessageBox::warning(
         this, dialogTitle, caption(Captions::kSaveFailed).arg(path, caption(step), reason));
-}
-
-FileLog *frmMain::openFileLog(const QString &path, const char *name)
-{
-    if (path.isEmpty())
-        return nullptr;
-    auto *log = new FileLog(path, this);
-    connect(
-        log, &FileLog::failed, this, [this, log, name](const QString &file, const QString &reason) {
-            // The run goes on without the file; the window says so once, beside the figures.
-            if (m_statusLog == log)
-                m_statusLog = nullptr;
-            if (m_dumpLog == log)
-                m_dumpLog = nullptr;
-            log->deleteLater();
-            showFileLogNotice(caption(Captions::kFileLogStopped).arg(caption(name), file, reason));
-        });
-    return log;
 }
 
 void frmMain::showFileLogNotice(const QString &line)
@@ -440,46 +366,35 @@ void frmMain::refreshStatistics()
     // Hidden (as a benchmark may hide it), it costs nothing at all.
     if (!statusBar()->isVisibleTo(this))
         return;
-    const quint32 now = m_tick();
-    const LinkStatistics::Revision revision = m_statistics.revision(now);
+    const LinkStatistics &statistics = m_engine->statistics();
+    const quint32 now = m_engine->now();
+    const LinkStatistics::Revision revision = statistics.revision(now);
     const int period = sldPeriod->value();
     if (revision == m_shownRevision && period == m_shownPeriod)
         return;
     m_shownRevision = revision;
     m_shownPeriod = period;
-    const QStringList parts = m_statistics.parts(period, now);
+    const QStringList parts = statistics.parts(period, now);
     // Three short lines fit the window's width where one would not.
     const QString text = parts.value(0) + QLatin1String(" | ") + parts.value(1) + QLatin1Char('\n')
         + parts.value(2) + QLatin1Char('\n') + parts.value(3);
     m_statisticsLabel->setText(text);
-    m_statisticsLabel->setAccessibleDescription(m_statistics.summary(period, now));
+    m_statisticsLabel->setAccessibleDescription(statistics.summary(period, now));
+}
+
+void frmMain::append(Log log, QByteArrayView text)
+{
+    AppendToPane(log == Log::Status ? *txtStat : *txtDump, text);
 }
 
 void frmMain::AppendToPane(LogPane &pane, QByteArrayView text)
 {
     // The pane decides whether it shows the new line: it follows its end unless the user
-    // reads or selects elsewhere. The file, when there is one, gets every line regardless.
+    // reads or selects elsewhere.
     pane.append(text);
-    if (FileLog *const log = &pane == txtStat ? m_statusLog : m_dumpLog)
-        log->write(text);
 }
 
 void frmMain::ClearPane(LogPane &pane)
 {
     pane.clear();
-}
-
-void frmMain::fatal(const SocketError &error)
-{
-    // Silence everything that could fail again while the box is open, so one failure opens
-    // one box.
-    tmr1->setEnabled(false);
-    wskClient->setNotificationsEnabled(false);
-    // The program may end inside the report, past every destructor: what the files have not
-    // written yet goes to disk first, since a failed run is when the log matters most.
-    delete m_statusLog;
-    m_statusLog = nullptr;
-    delete m_dumpLog;
-    m_dumpLog = nullptr;
-    m_reporter.report(error.code, error.description);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/LinkOutput.h"
 #include "engine/LinkStatistics.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
@@ -13,7 +14,7 @@
 #include <memory>
 
 class FatalErrorReporter;
-class FileLog;
+class LinkEngine;
 class LogPane;
 class QAction;
 class QCheckBox;
@@ -23,11 +24,11 @@ class QPushButton;
 class QSlider;
 class Timer;
 class UdpEndpoint;
-struct SocketError;
 
-// The one window. It owns every control, the send timer, the socket and the pattern counter;
-// its handlers only wire the pieces in net/ and log/ together.
-class frmMain : public QMainWindow
+// The one window. It owns every control and the link's engine, which owns the send timer,
+// the socket and the pattern counter; its handlers hand each event to the engine, and the
+// engine hands each line back to a pane.
+class frmMain : public QMainWindow, private LinkOutput
 {
     Q_OBJECT
 
@@ -43,8 +44,8 @@ public:
     // The status bar refreshes at most this often, so that a flood costs it nothing.
     static constexpr std::chrono::milliseconds kStatisticsRefresh { 250 };
 
-    qint16 patternCounter() const { return m_patternCounter; }
-    const LinkStatistics &statistics() const { return m_statistics; }
+    qint16 patternCounter() const;
+    const LinkStatistics &statistics() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -65,28 +66,27 @@ private:
     void mnuSaveDump_Click();
     void mnuCopyStatistics_Click();
 
-    void fatal(const SocketError &error);
+    void setUpClientArea();
+    void setUpMenus();
+    void setUpStatusBar();
+    void connectControls();
+    void append(Log log, QByteArrayView text) override;
     void AppendToPane(LogPane &pane, QByteArrayView text);
     void ClearPane(LogPane &pane);
     void savePane(const LogPane &pane, const char *title, const char *fileName);
-    FileLog *openFileLog(const QString &path, const char *name);
     void fitClientArea();
     void showFileLogNotice(const QString &line);
     void refreshStatistics();
     void showPeriod();
 
-    const Settings m_settings;
-    const TickSource m_tick;
-    FatalErrorReporter &m_reporter;
-    qint16 m_patternCounter = 0;
     bool m_unloaded = false;
     bool m_fitted = false;
-    LinkStatistics m_statistics;
     // What the status bar shows now, so that it is redrawn only when that changes.
     LinkStatistics::Revision m_shownRevision;
     int m_shownPeriod = -1;
     QTimer m_statisticsTimer;
 
+    LinkEngine *const m_engine;
     QWidget *const m_client;
     LogPane *const txtDump;
     QPushButton *const cmdSend;
@@ -104,7 +104,4 @@ private:
     QLabel *const m_statisticsLabel;
     // Says that a log file was given up; hidden until one is.
     QLabel *const m_fileLogNotice;
-    // Null without the option, or once given up.
-    FileLog *m_statusLog = nullptr;
-    FileLog *m_dumpLog = nullptr;
 };

@@ -10,3 +10,6 @@ public:
     virtual ~FatalErrorReporter() = default;
     virtual void report(int errorNumber, const QString &description) = 0;
 };
+
+// "実行時エラー '98':" and the description, as a box or a line shows it.
+QString fatalErrorText(int errorNumber, const QString &description);

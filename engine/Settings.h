@@ -30,6 +30,22 @@ struct Settings
     // Bytes per pane; 0 means no limit.
     qint64 paneBudget = kDefaultPaneBudget;
 
+    // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
+    QString localEndpointText() const
+    {
+        const QString address = bindAddress == QHostAddress(QHostAddress::Any)
+            ? QStringLiteral("*")
+            : bindAddress.toString();
+        return endpointText(address, bindPort);
+    }
+    QString peerEndpointText() const { return endpointText(peerHost, peerPort); }
+    static QString endpointText(const QString &host, quint16 port)
+    {
+        const QString shown
+            = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+        return shown + QLatin1Char(':') + QString::number(port);
+    }
+
     // True when both endpoints are the tool's fixed ones.
     bool endpointsAreDefault() const
     {

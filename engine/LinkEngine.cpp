@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: MIT
+#include "engine/LinkEngine.h"
+
+#include "engine/EngineCaptions.h"
+#include "engine/FatalErrorReporter.h"
+#include "engine/Timer.h"
+#include "log/Common.h"
+#include "log/FileLog.h"
+#include "log/StatusLine.h"
+#include "net/TestPattern.h"
+#include "net/UdpEndpoint.h"
+
+#include <cerrno>
+
+namespace {
+
+constexpr char kLineEnd[] = "\r\n";
+
+QString caption(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+// The message names the host and says whose number it shows, since a resolver's code would
+// read as an unrelated errno.
+SocketError peerLookupError(const QString &host, SocketError error)
+{
+    const char *const text = error.kind == SocketError::Kind::Resolver
+        ? EngineCaptions::kPeerLookupFailed
+        : EngineCaptions::kPeerUnreachable;
+    error.description = caption(text).arg(host, error.description);
+    return error;
+}
+
+} // namespace
+
+LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput &output,
+    const Settings &settings, std::unique_ptr<HostLookup> lookup, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_tick(std::move(tick))
+    , m_reporter(reporter)
+    , m_output(output)
+    , m_timer(new Timer(this))
+    , m_endpoint(new UdpEndpoint(std::move(lookup), this))
+    , m_status { LinkOutput::Log::Status, EngineCaptions::kStatusLogName }
+    , m_dump { LinkOutput::Log::Dump, EngineCaptions::kDumpLogName }
+{
+    m_timer->setObjectName(QStringLiteral("tmr1"));
+    m_endpoint->setObjectName(QStringLiteral("wskClient"));
+    connect(m_endpoint, &UdpEndpoint::receiveFailed, this, &LinkEngine::fatal);
+    connect(m_endpoint, &UdpEndpoint::peerLookupFailed, this,
+        [this](const SocketError &error) { fatal(peerLookupError(m_settings.peerHost, error)); });
+    openFile(m_status, m_settings.statusLogFile);
+    openFile(m_dump, m_settings.dumpLogFile);
+}
+
+LinkEngine::~LinkEngine()
+{
+    close();
+}
+
+bool LinkEngine::open()
+{
+    m_endpoint->setRemoteHost(m_settings.peerHost);
+    m_endpoint->setRemotePort(m_settings.peerPort);
+    SocketResult error = m_endpoint->bind(m_settings.bindAddress, m_settings.bindPort);
+    if (!error)
+        return true;
+    // The system's text never says which address it refused; most often it is held by a
+    // second copy.
+    error->description += QLatin1String("\n\n")
+        + caption(EngineCaptions::kBindFailed).arg(m_settings.localEndpointText());
+    if (error->code == EADDRINUSE)
+        error->description += caption(EngineCaptions::kAddressInUse);
+    fatal(*error);
+    return false;
+}
+
+void LinkEngine::close()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_timer->setEnabled(false);
+    m_endpoint->close();
+}
+
+bool LinkEngine::isSending() const
+{
+    return m_timer->enabled();
+}
+
+void LinkEngine::setSending(bool sending)
+{
+    m_timer->setEnabled(sending);
+}
+
+void LinkEngine::setPeriod(int milliseconds)
+{
+    m_timer->setInterval(milliseconds);
+}
+
+void LinkEngine::sendTick()
+{
+    // Until the peer's name is looked up there is nowhere to send: the first tick after the
+    // answer sends the datagram that would have been first.
+    if (!m_endpoint->isPeerReady())
+        return;
+    const QByteArray payload = TestPattern::payload(m_patternCounter);
+    m_patternCounter = TestPattern::advance(m_patternCounter);
+    const SendResult sent = m_endpoint->send(payload);
+    if (sent.outcome == SendResult::Outcome::Failed) {
+        fatal(sent.error);
+        return;
+    }
+    // A full link lost the datagram: the peer sees the gap in the counter, and no Send line
+    // claims it left.
+    if (sent.outcome == SendResult::Outcome::Dropped) {
+        m_statistics.dropped();
+        return;
+    }
+    m_statistics.sent(payload.size());
+    const qint32 tick = tickValue(m_tick());
+    append(m_status, statusLine(Direction::Send, payload.size(), tick));
+    if (m_dumping)
+        append(m_dump, Common::HexDump(payload) + kLineEnd);
+}
+
+void LinkEngine::receive(qint32 bytesTotal)
+{
+    const quint32 rawTick = m_tick();
+    append(m_status, statusLine(Direction::Receive, bytesTotal, tickValue(rawTick)));
+    const QByteArray payload = m_endpoint->read();
+    m_statistics.received(payload, rawTick);
+    if (m_dumping)
+        append(m_dump, Common::HexDump(payload) + kLineEnd);
+}
+
+void LinkEngine::append(Channel &channel, QByteArrayView text)
+{
+    // The output decides what it shows (a pane may hold its view); the file gets every line.
+    m_output.append(channel.log, text);
+    if (channel.file)
+        channel.file->write(text);
+}
+
+void LinkEngine::openFile(Channel &channel, const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    auto *const file = new FileLog(path, this);
+    channel.file = file;
+    connect(file, &FileLog::failed, this,
+        [this, &channel, file](const QString &name, const QString &reason) {
+            // The run goes on without the file; the front end says so once.
+            if (channel.file == file)
+                channel.file = nullptr;
+            file->deleteLater();
+            emit fileLogStopped(
+                caption(EngineCaptions::kFileLogStopped).arg(caption(channel.name), name, reason));
+        });
+}
+
+void LinkEngine::fatal(const SocketError &error)
+{
+    // Silence everything that could fail again while the report is shown, so one failure is
+    // reported once.
+    m_timer->setEnabled(false);
+    m_endpoint->setNotificationsEnabled(false);
+    // The program may end inside the report, past every destructor: what the files have not
+    // written yet goes to disk first, since a failed run is when the log matters most.
+    for (Channel *channel : { &m_status, &m_dump }) {
+        delete channel->file;
+        channel->file = nullptr;
+    }
+    m_reporter.report(error.code, error.description);
+}

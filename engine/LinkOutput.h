@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArrayView>
+
+// Where a run's lines are shown: the window's panes, or a window-less run's files and
+// standard output. The engine writes the same lines to the log files itself.
+class LinkOutput
+{
+public:
+    enum class Log { Status, Dump };
+
+    virtual ~LinkOutput() = default;
+    // One or more whole lines, each ending in CR LF.
+    virtual void append(Log log, QByteArrayView text) = 0;
+};
