@@ -5,6 +5,7 @@
 #include "app/Captions.h"
 #include "app/Controls.h"
 #include "app/ExternalDestroyWatch.h"
+#include "app/StatisticsView.h"
 #include "engine/LinkEngine.h"
 #include "engine/Timer.h"
 #include "net/UdpEndpoint.h"
@@ -47,16 +48,6 @@ constexpr QRect kClearRect = fromTwips(4080, 2520, 1935, 495);
 
 constexpr QMargins kNoticeMargins(4, 2, 4, 2);
 
-// A face with Japanese and Latin alike comes first, so that a digit after a Japanese word is
-// not drawn in a different, fallback face from a digit after a Latin one.
-QFont statisticsFont(QFont font)
-{
-    QStringList families { QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック") };
-    families += font.families().isEmpty() ? QStringList { font.family() } : font.families();
-    font.setFamilies(families);
-    return font;
-}
-
 QString caption(const char *text)
 {
     return QString::fromUtf8(text);
@@ -93,7 +84,7 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
           place(new QPushButton(caption(Captions::kClear), m_client), "cmdMonitorInit", kClearRect))
     , tmr1(&m_engine->timer())
     , wskClient(&m_engine->endpoint())
-    , m_statisticsLabel(new QLabel(this))
+    , m_statisticsView(new StatisticsView(this))
     , m_fileLogNotice(new QLabel(this))
 {
     setWindowTitle(titleFor(settings));
@@ -106,7 +97,6 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     Form_Load();
 
     refreshStatistics();
-    m_statisticsTimer.start();
     fitClientArea();
     if (settings.dumpAtStart)
         chkDump->setChecked(true);
@@ -169,12 +159,13 @@ void frmMain::setUpMenus()
 void frmMain::setUpStatusBar()
 {
     // Below the client area, so that the controls keep their places and the window grows.
-    m_statisticsLabel->setObjectName(QStringLiteral("statistics"));
-    m_statisticsLabel->setAccessibleName(caption(Captions::kStatisticsName));
-    m_statisticsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_statisticsLabel->setFont(statisticsFont(m_statisticsLabel->font()));
-    statusBar()->addWidget(m_statisticsLabel, 1);
+    m_statisticsView->setObjectName(QStringLiteral("statistics"));
+    m_statisticsView->setAccessibleName(caption(Captions::kStatisticsName));
+    statusBar()->addWidget(m_statisticsView, 1);
     statusBar()->setSizeGripEnabled(false);
+    // Started by a change of the figures and stopped once they keep still: an idle window
+    // never wakes for them.
+    m_statisticsTimer.setSingleShot(true);
     m_statisticsTimer.setInterval(kStatisticsRefresh);
 }
 
@@ -198,6 +189,8 @@ void frmMain::connectControls()
     connect(new ExternalDestroyWatch(this), &ExternalDestroyWatch::destroyedFromOutside, this,
         &frmMain::mnuExit_Click);
     connect(&m_statisticsTimer, &QTimer::timeout, this, &frmMain::refreshStatistics);
+    connect(
+        m_statisticsView, &StatisticsView::copyRequested, this, &frmMain::mnuCopyStatistics_Click);
 }
 
 qint16 frmMain::patternCounter() const
@@ -261,6 +254,7 @@ void frmMain::cmdSend_Click()
 void frmMain::sldPeriod_Change()
 {
     m_engine->setPeriod(sldPeriod->value());
+    figuresChanged();
     sldPeriod->setToolTip(caption(Captions::kPeriodToolTip).arg(sldPeriod->value()));
 }
 
@@ -361,6 +355,12 @@ void frmMain::fitClientArea()
             + statusBar()->sizeHint().height());
 }
 
+void frmMain::figuresChanged()
+{
+    if (!m_statisticsTimer.isActive())
+        m_statisticsTimer.start();
+}
+
 void frmMain::refreshStatistics()
 {
     // Hidden (as a benchmark may hide it), it costs nothing at all.
@@ -376,10 +376,12 @@ void frmMain::refreshStatistics()
     m_shownPeriod = period;
     const QStringList parts = statistics.parts(period, now);
     // Three short lines fit the window's width where one would not.
-    const QString text = parts.value(0) + QLatin1String(" | ") + parts.value(1) + QLatin1Char('\n')
-        + parts.value(2) + QLatin1Char('\n') + parts.value(3);
-    m_statisticsLabel->setText(text);
-    m_statisticsLabel->setAccessibleDescription(statistics.summary(period, now));
+    m_statisticsView->setLines(
+        { parts.value(0) + QLatin1String(" | ") + parts.value(1), parts.value(2), parts.value(3) });
+    m_statisticsView->setAccessibleDescription(statistics.summary(period, now));
+    // The rate moves with time alone until the newest datagram leaves its window: look again
+    // until a refresh finds nothing new.
+    figuresChanged();
 }
 
 void frmMain::append(Log log, QByteArrayView text)

@@ -22,6 +22,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QSlider;
+class StatisticsView;
 class Timer;
 class UdpEndpoint;
 
@@ -41,7 +42,8 @@ public:
         std::unique_ptr<HostLookup> lookup = {}, QWidget *parent = nullptr);
     ~frmMain() override;
 
-    // The status bar refreshes at most this often, so that a flood costs it nothing.
+    // The status bar refreshes at most this often, so that a flood costs it nothing, and not
+    // at all while the figures keep still.
     static constexpr std::chrono::milliseconds kStatisticsRefresh { 250 };
 
     qint16 patternCounter() const;
@@ -71,6 +73,7 @@ private:
     void setUpStatusBar();
     void connectControls();
     void append(Log log, QByteArrayView text) override;
+    void figuresChanged() override;
     void AppendToPane(LogPane &pane, QByteArrayView text);
     void ClearPane(LogPane &pane);
     void savePane(const LogPane &pane, const char *title, const char *fileName);
@@ -101,7 +104,7 @@ private:
     QAction *mnuSaveDump = nullptr;
     QAction *mnuCopyStatistics = nullptr;
     QAction *mnuExit = nullptr;
-    QLabel *const m_statisticsLabel;
+    StatisticsView *const m_statisticsView;
     // Says that a log file was given up; hidden until one is.
     QLabel *const m_fileLogNotice;
 };

@@ -118,9 +118,11 @@ void LinkEngine::sendTick()
     // claims it left.
     if (sent.outcome == SendResult::Outcome::Dropped) {
         m_statistics.dropped();
+        m_output.figuresChanged();
         return;
     }
     m_statistics.sent(payload.size());
+    m_output.figuresChanged();
     const qint32 tick = tickValue(m_tick());
     append(m_status, statusLine(Direction::Send, payload.size(), tick));
     if (m_dumping)
@@ -133,6 +135,7 @@ void LinkEngine::receive(qint32 bytesTotal)
     append(m_status, statusLine(Direction::Receive, bytesTotal, tickValue(rawTick)));
     const QByteArray payload = m_endpoint->read();
     m_statistics.received(payload, rawTick);
+    m_output.figuresChanged();
     if (m_dumping)
         append(m_dump, Common::HexDump(payload) + kLineEnd);
 }

@@ -13,4 +13,7 @@ public:
     virtual ~LinkOutput() = default;
     // One or more whole lines, each ending in CR LF.
     virtual void append(Log log, QByteArrayView text) = 0;
+    // The figures moved (a datagram sent, dropped or received). Called for every datagram of a
+    // flood, so it must cost next to nothing.
+    virtual void figuresChanged() { }
 };

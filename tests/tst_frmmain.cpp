@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "RecordingReporter.h"
 #include "ScriptedLookup.h"
+#include "app/StatisticsView.h"
 #include "app/frmMain.h"
 #include "engine/Timer.h"
 #include "log/Common.h"
@@ -56,7 +57,7 @@ struct Window
     QSlider *period() const { return get<QSlider>("sldPeriod"); }
     QCheckBox *dumpBox() const { return get<QCheckBox>("chkDump"); }
     Timer *timer() const { return get<Timer>("tmr1"); }
-    QLabel *statistics() const { return get<QLabel>("statistics"); }
+    StatisticsView *statistics() const { return get<StatisticsView>("statistics"); }
     QAction *action(const char *name) const { return get<QAction>(name); }
 };
 
@@ -620,7 +621,7 @@ void tst_frmMain::statisticsOfAnEchoThatDropsATenth()
     RecordingReporter reporter;
     frmMain window(systemUptimeMilliseconds, reporter);
     auto *const send = window.findChild<QPushButton *>("cmdSend");
-    auto *const bar = window.findChild<QLabel *>("statistics");
+    auto *const bar = window.findChild<StatisticsView *>("statistics");
     // An echo peer that loses every tenth datagram and stops the sender after the 105th.
     QUdpSocket peer;
     QVERIFY(peer.bind(QHostAddress::LocalHost, frmMain::kRemotePort));

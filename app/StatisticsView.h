@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+
+// The link figures under the client area: a few short lines in one face. Its size hint depends
+// on the font alone, so a new text repaints this widget and never lays out the window again;
+// a label would, at every refresh, and cost a send several times what the send itself does.
+class StatisticsView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kLines = 3;
+
+    explicit StatisticsView(QWidget *parent = nullptr);
+
+    // At most kLines lines; a line too long for the width is cut at its end.
+    void setLines(const QStringList &lines);
+    QString text() const { return m_lines.join(QLatin1Char('\n')); }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+signals:
+    // The user asked for the figures as text (the context menu's copy).
+    void copyRequested();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    QStringList m_lines;
+};
