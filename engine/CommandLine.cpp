@@ -16,6 +16,9 @@ constexpr int kMinPeriod = 0;
 constexpr int kMaxPeriod = 1000;
 constexpr qint64 kMinPort = 1;
 constexpr qint64 kMaxPort = 65535;
+constexpr int kIpv4Parts = 4;
+constexpr int kIpv4PartDigits = 3;
+constexpr int kIpv4PartMax = 255;
 constexpr qint64 kMebibyte = qint64(1024) * 1024;
 // A tebibyte per pane is far past any machine's memory, and keeps the bytes well inside qint64.
 constexpr qint64 kMaxPaneBudgetMiB = qint64(1024) * 1024;
@@ -31,8 +34,8 @@ constexpr char kVersionOption[] = "バージョンを表示して終了します
 // to fit 80 columns.
 constexpr char kBind[] = "受信するアドレスとポート\n"
                          "(既定: すべてのアドレス、ポート %1)。\n"
-                         "アドレスは数値で、IPv6 は [::1]:%1 のように\n"
-                         "[ ] で囲みます。";
+                         "アドレスは数値で、IPv4 は 127.0.0.1:%1、\n"
+                         "IPv6 は [::1]:%1 のように書きます。";
 constexpr char kPeer[] = "送信先のホスト名またはアドレスとポート\n"
                          "(既定: %1:%2)。\n"
                          "IPv6 アドレスは [ ] で囲みます。";
@@ -56,6 +59,9 @@ constexpr char kNotInteger[] = "%1 は整数ではありません";
 constexpr char kOutOfRange[] = "%1 は %2〜%3 の範囲外です";
 constexpr char kNoPort[] = "%1 にポートがありません";
 constexpr char kNotNumericAddress[] = "%1 は数値のアドレスではありません";
+constexpr char kNotDottedQuad[]
+    = "%1 は IPv4 アドレスではありません (127.0.0.1 のように 4 つの数で書きます)";
+constexpr char kLeadingZero[] = "%1: 0 で始まる数は 8 進数と紛らわしいので使えません";
 constexpr char kNotIpv6[] = "%1 は IPv6 アドレスではありません";
 constexpr char kUnbracketedIpv6[] = "%1: IPv6 アドレスは [ ] で囲んでください";
 constexpr char kNoHost[] = "%1 にホストがありません";
@@ -300,6 +306,8 @@ private:
     {
         if (endpoint.host.isEmpty() && !endpoint.bracketed)
             return true;
+        if (!endpoint.bracketed && !isDottedQuad(endpoint.host))
+            return false;
         QHostAddress parsed;
         if (!parsed.setAddress(endpoint.host)) {
             m_reason = text(Text::kNotNumericAddress).arg(endpoint.host);
@@ -307,6 +315,30 @@ private:
         }
         address = parsed;
         return true;
+    }
+
+    // Four decimal numbers, each 0 to 255. QHostAddress, like inet_aton, would also take "1.2.3"
+    // as 1.2.0.3, hexadecimal, and "010" as 8: none of them what a person typing one means.
+    bool isDottedQuad(const QString &host)
+    {
+        for (const QChar c : host) {
+            if (c != QLatin1Char('.') && (c < QLatin1Char('0') || c > QLatin1Char('9'))) {
+                m_reason = text(Text::kNotNumericAddress).arg(host);
+                return false;
+            }
+        }
+        const QStringList parts = host.split(QLatin1Char('.'));
+        bool quad = parts.size() == kIpv4Parts;
+        bool leadingZero = false;
+        for (const QString &part : parts) {
+            quad = quad && !part.isEmpty() && part.size() <= kIpv4PartDigits
+                && part.toInt() <= kIpv4PartMax;
+            leadingZero = leadingZero || (part.size() > 1 && part.startsWith(QLatin1Char('0')));
+        }
+        if (quad && !leadingZero)
+            return true;
+        m_reason = text(quad ? Text::kLeadingZero : Text::kNotDottedQuad).arg(host);
+        return false;
     }
 
     bool readPeerHost(const Endpoint &endpoint, QString &host)

@@ -9,8 +9,9 @@ namespace {
 
 constexpr char kPeriod[] = "周期 %1 ms";
 constexpr char kPeriodNotSending[] = "周期 0 ms（送信しません）";
-constexpr char kSent[] = "送信 %1 (%2 B) 破棄 %3";
-constexpr char kReceived[] = "受信 %1 (%2 B) %3 個/s %4 B/s";
+constexpr char kSent[] = "送信 %1 (%2) 破棄 %3";
+constexpr char kReceived[] = "受信 %1 (%2) %3 個/s %4/s";
+constexpr char kBytes[] = "%1 B";
 constexpr char kPattern[] = "順序通り %1 欠落 %2 順序違い %3 重複 %4";
 constexpr char kSeparator[] = " | ";
 
@@ -78,25 +79,36 @@ LinkStatistics::Revision LinkStatistics::revision(quint32 nowTickMs) const
     return { m_changes, rateMoving ? now : kRateIdle };
 }
 
-QString LinkStatistics::summary(int periodMs, quint32 nowTickMs) const
-{
-    return parts(periodMs, nowTickMs).join(QString::fromUtf8(kSeparator));
-}
-
 QStringList LinkStatistics::parts(int periodMs, quint32 nowTickMs) const
 {
-    const QLocale numbers(QLocale::English, QLocale::UnitedStates); // 1,234
+    return texts(periodMs, nowTickMs, Bytes::Scaled);
+}
+
+QString LinkStatistics::summary(int periodMs, quint32 nowTickMs) const
+{
+    return texts(periodMs, nowTickMs, Bytes::Exact).join(QString::fromUtf8(kSeparator));
+}
+
+QStringList LinkStatistics::texts(int periodMs, quint32 nowTickMs, Bytes bytes) const
+{
+    const QLocale numbers(QLocale::Japanese, QLocale::Japan); // 1,234 and 17.96 GiB
     auto count = [&numbers](qint64 n) { return numbers.toString(n); };
+    // Below a KiB in plain bytes: the locale would spell out the unit, as long as the number.
+    auto size = [&](qint64 n) {
+        return bytes == Bytes::Scaled && n >= 1024
+            ? numbers.formattedDataSize(n, 2, QLocale::DataSizeIecFormat)
+            : QString::fromUtf8(kBytes).arg(count(n));
+    };
     const Rate rate = receiveRate(nowTickMs);
     const PatternCheck::Counts &pattern = m_pattern.counts();
 
     const QString period = periodMs == 0 ? QString::fromUtf8(kPeriodNotSending)
                                          : QString::fromUtf8(kPeriod).arg(periodMs);
     const QString sent = QString::fromUtf8(kSent).arg(
-        count(m_sentDatagrams), count(m_sentBytes), count(m_droppedSends));
+        count(m_sentDatagrams), size(m_sentBytes), count(m_droppedSends));
     const QString received = QString::fromUtf8(kReceived).arg(count(m_receivedDatagrams),
-        count(m_receivedBytes), numbers.toString(rate.datagramsPerSecond, 'f', 1),
-        count(std::llround(rate.bytesPerSecond)));
+        size(m_receivedBytes), numbers.toString(rate.datagramsPerSecond, 'f', 1),
+        size(std::llround(rate.bytesPerSecond)));
     const QString checked = QString::fromUtf8(kPattern).arg(count(pattern.inOrder),
         count(pattern.lost), count(pattern.outOfOrder), count(pattern.duplicates));
     return { period, sent, received, checked };

@@ -48,19 +48,26 @@ public:
     Revision revision(quint32 nowTickMs) const;
 
     // Every figure in the window's language, in four parts: the period, what was sent, what was
-    // received, and the pattern check.
+    // received, and the pattern check. Byte counts are scaled (17.96 GiB) to fit the bar.
     QStringList parts(int periodMs, quint32 nowTickMs) const;
-    // The parts on one line, to paste into a report.
+    // The parts on one line with every byte counted, to paste into a report.
     QString summary(int periodMs, quint32 nowTickMs) const;
 
 private:
-    // The rate is counted in slices of 128 ms: 2^32 ms is a whole number of them, so the ring
-    // keeps in step across the tick's wrap. Eight slices make the "second" 1,024 ms.
-    static constexpr int kSliceShift = 7;
+    enum class Bytes { Exact, Scaled };
+    QStringList texts(int periodMs, quint32 nowTickMs, Bytes bytes) const;
+
+    // The rate is counted in slices of 8 ms: 2^32 ms is a whole number of them, so the ring keeps
+    // in step across the tick's wrap, and 125 of them make the second exactly, so a steady 10
+    // datagrams a second read as 10.0.
+    static constexpr int kSliceShift = 3;
     static constexpr quint32 kSliceIndexMask = (quint32(1) << (32 - kSliceShift)) - 1;
-    static constexpr int kRateSlices = 8;
-    static constexpr int kRingSlices = 16; // room for the slice being filled, a power of two
-    static constexpr double kRateSeconds = double(kRateSlices << kSliceShift) / 1000;
+    static constexpr int kRateSlices = 125;
+    static constexpr int kRingSlices = 128; // room for the slice being filled, a power of two
+    static constexpr int kRateMs = kRateSlices << kSliceShift;
+    static_assert(kRateMs == 1000);
+    static_assert(kRingSlices > kRateSlices && (kRingSlices & (kRingSlices - 1)) == 0);
+    static constexpr double kRateSeconds = double(kRateMs) / 1000;
     static constexpr quint32 kRateIdle = ~quint32(0); // never a slice index
 
     struct Slice

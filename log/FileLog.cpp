@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -25,11 +26,15 @@ constexpr int kBlockedPollMs = 100;
 constexpr auto kExitPatience = 2s;
 // The writer's error when a pipe took nothing for kExitPatience while the file was closing.
 constexpr int kNothingTakenAtExit = -1;
+// The writer's error when the file lost its last name.
+constexpr int kNoName = -2;
 
 QString systemText(int error)
 {
     if (error == kNothingTakenAtExit)
         return QStringLiteral("nothing was taken for %1 s at exit").arg(kExitPatience.count());
+    if (error == kNoName)
+        return QString::fromLatin1(FileLog::kDeleted);
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
@@ -59,7 +64,10 @@ FileLog::FileLog(const QString &path, QObject *parent, qsizetype backlogLimit)
     m_handOverTimer.setInterval(kHandOverDelay);
     connect(&m_handOverTimer, &QTimer::timeout, this, &FileLog::handOver);
     try {
-        m_writer = std::thread(&FileLog::runWriter, this);
+        // The first look at the file's name is a second after the open, however late the
+        // thread starts.
+        m_writer = std::thread(
+            &FileLog::runWriter, this, std::chrono::steady_clock::now() + kNameCheckInterval);
     } catch (const std::system_error &error) {
         // Without its writer the file is given up as one that cannot be opened; the thread's
         // error is the one to tell, and the descriptor goes either way.
@@ -151,7 +159,7 @@ void FileLog::giveUp(const QString &reason)
         this, [this, reason] { emit failed(m_path, reason); }, Qt::QueuedConnection);
 }
 
-void FileLog::runWriter()
+void FileLog::runWriter(std::chrono::steady_clock::time_point nextLook)
 {
     // A pipe whose reader is gone then fails the write with EPIPE instead of ending the program.
     sigset_t pipeSignal;
@@ -159,21 +167,37 @@ void FileLog::runWriter()
     sigaddset(&pipeSignal, SIGPIPE);
     const int maskError = pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
 
+    // Once a second, and before the file is closed, the writer looks whether the file still has
+    // a name: lines written into one that lost it are lost with the descriptor.
     int error = maskError;
     while (error == 0) {
         QByteArray chunk;
+        bool hasChunk = false;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_abandon || m_closing || !m_chunks.empty(); });
-            if (m_abandon || m_chunks.empty())
+            const bool woken = m_wake.wait_until(
+                lock, nextLook, [this] { return m_abandon || m_closing || !m_chunks.empty(); });
+            if (woken && (m_abandon || m_chunks.empty()))
                 break;
-            chunk = std::move(m_chunks.front());
-            m_chunks.pop_front();
+            if (woken) {
+                chunk = std::move(m_chunks.front());
+                m_chunks.pop_front();
+                hasChunk = true;
+            }
         }
-        error = writeAll(chunk);
+        if (const auto now = std::chrono::steady_clock::now(); now >= nextLook) {
+            nextLook = now + kNameCheckInterval;
+            error = nameError();
+        }
+        if (!hasChunk)
+            continue;
+        if (error == 0)
+            error = writeAll(chunk);
         const std::lock_guard lock(m_mutex);
         m_backlogBytes -= chunk.size();
     }
+    if (error == 0 && !m_abandon)
+        error = nameError();
     // A pipe or a terminal cannot be synced, and need not be.
     if (error == 0 && !m_abandon && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
         error = errno;
@@ -186,6 +210,15 @@ void FileLog::runWriter()
         m_writerError = error;
     }
     QMetaObject::invokeMethod(this, &FileLog::writerFailed, Qt::QueuedConnection);
+}
+
+int FileLog::nameError() const
+{
+    // Only a regular file: a FIFO without a name still reaches its reader.
+    struct stat status = {};
+    if (::fstat(m_fd, &status) != 0)
+        return errno;
+    return S_ISREG(status.st_mode) && status.st_nlink == 0 ? kNoName : 0;
 }
 
 int FileLog::writeAll(const QByteArray &chunk)

@@ -19,11 +19,11 @@
 // kHandOverDelay, goes to the one writer thread. Handing over less at every pass of the loop
 // would cost a flood, read 32 datagrams a pass, a wake-up of the writer every 32 lines.
 //
-// When the file cannot be opened, no writer thread can be started, a write fails, or more than
-// the backlog limit waits for the disk, the file is given up: the reason goes to stderr at once,
-// failed() is emitted once on the event loop (queued, so also an open failure reaches a slot
-// connected after construction), and later writes are ignored. Destruction writes what is left,
-// syncs and closes the file.
+// When the file cannot be opened, no writer thread can be started, a write fails, more than the
+// backlog limit waits for the disk, or the file loses its last name (its folder removed, say),
+// the file is given up: the reason goes to stderr at once, failed() is emitted once on the event
+// loop (queued, so also an open failure reaches a slot connected after construction), and later
+// writes are ignored. Destruction writes what is left, syncs and closes the file.
 class FileLog : public QObject
 {
     Q_OBJECT
@@ -35,6 +35,11 @@ public:
     static constexpr qsizetype kBacklogLimit = 64 * 1024 * 1024;
     // The reason given when more than the backlog limit waits for the disk.
     static constexpr char kCannotKeepUp[] = "cannot keep up: too much is waiting to be written";
+    // The reason given when the file is no longer in any folder: what is written would be lost
+    // with the last descriptor. A file renamed, as log rotation does, keeps being written.
+    static constexpr char kDeleted[] = "the file was deleted";
+    // How long written lines may sit in a file without a name before the writer notices.
+    static constexpr std::chrono::seconds kNameCheckInterval { 1 };
 
     explicit FileLog(
         const QString &path, QObject *parent = nullptr, qsizetype backlogLimit = kBacklogLimit);
@@ -52,8 +57,9 @@ private:
     void handOver();
     void writerFailed();
     void giveUp(const QString &reason);
-    void runWriter();
+    void runWriter(std::chrono::steady_clock::time_point nextLook);
     int writeAll(const QByteArray &chunk);
+    int nameError() const;
 
     const QString m_path;
     const qsizetype m_backlogLimit;

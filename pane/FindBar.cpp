@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pane/FindBar.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -34,6 +35,7 @@ FindBar::FindBar(QWidget *parent)
     m_field->setAccessibleName(QString::fromUtf8(kFindCaption));
     m_field->setMinimumWidth(kFieldWidth);
     m_field->installEventFilter(this);
+    fitNotice();
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
 }
@@ -68,7 +70,27 @@ void FindBar::setNotice(Notice notice)
         text = kWrappedToEndCaption;
         break;
     }
-    m_notice->setText(QString::fromUtf8(text));
+    m_noticeText = QString::fromUtf8(text);
+    fitNotice();
+}
+
+void FindBar::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        fitNotice();
+}
+
+void FindBar::fitNotice()
+{
+    // Room for "not found" in full, the notice that matters most; a longer one is cut short
+    // and its tooltip has all of it.
+    const QFontMetrics metrics = m_notice->fontMetrics();
+    m_notice->setFixedWidth(metrics.horizontalAdvance(QString::fromUtf8(kNotFoundCaption)));
+    const QString shown = metrics.elidedText(m_noticeText, Qt::ElideRight, m_notice->width());
+    m_notice->setText(shown);
+    m_notice->setToolTip(shown == m_noticeText ? QString() : m_noticeText);
+    m_notice->setAccessibleName(m_noticeText);
 }
 
 bool FindBar::eventFilter(QObject *watched, QEvent *event)

@@ -7,7 +7,8 @@ class QLabel;
 class QLineEdit;
 
 // The find field a log pane opens inside its own area: Enter or F3 asks for the next match,
-// Shift+Enter or Shift+F3 for the previous one, Escape closes it.
+// Shift+Enter or Shift+F3 for the previous one, Escape closes it. The notice beside the field
+// has a width of its own, so that the field keeps its width whatever the notice says.
 class FindBar : public QWidget
 {
     Q_OBJECT
@@ -29,8 +30,12 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void fitNotice();
+
     QLineEdit *const m_field;
     QLabel *const m_notice;
+    QString m_noticeText; // whole, where the label may show it cut short
 };

@@ -40,7 +40,7 @@ QString summary(const CommandLine::Outcome &outcome)
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
-QString failure(const char *option, const char *reason)
+QString failure(const char *option, const QByteArray &reason)
 {
     return QStringLiteral("quillon: %1: %2 (try --help)\n")
         .arg(QLatin1String(option), QString::fromUtf8(reason));
@@ -73,6 +73,8 @@ void tst_CommandLine::parse_data()
         "localhost:20320" } << "run:bindPort=20319 peerPort=20320";
     QTest::newRow("bind IPv4") << QStringList { "--bind=127.0.0.1:1" }
                                << "run:bind=127.0.0.1 bindPort=1";
+    QTest::newRow("bind IPv4, zeros and 255")
+        << QStringList { "--bind=0.10.0.255:1" } << "run:bind=0.10.0.255 bindPort=1";
     QTest::newRow("bind IPv6") << QStringList { "--bind", "[::1]:65535" }
                                << "run:bind=::1 bindPort=65535";
     QTest::newRow("peer IPv6") << QStringList { "--peer", "[fe80::1%lo]:7" }
@@ -118,6 +120,19 @@ void tst_CommandLine::parse_data()
                                  << failure("--bind", "localhost は数値のアドレスではありません");
     QTest::newRow("bind address without port") << QStringList { "--bind",
         "127.0.0.1" } << failure("--bind", "127.0.0.1 にポートがありません");
+    // Qt alone would bind the first to 1.2.0.3, and the octal-looking one to 8.1.1.1.
+    const QByteArray notIpv4
+        = " は IPv4 アドレスではありません (127.0.0.1 のように 4 つの数で書きます)";
+    for (const char *host : { "1.2.3", "1.2.3.4.5", "1.2.3.256" }) {
+        QTest::addRow("bind %s", host)
+            << QStringList { "--bind", QLatin1String(host) + QLatin1String(":20320") }
+            << failure("--bind", host + notIpv4);
+    }
+    const QByteArray octal = "010.1.1.1: 0 で始まる数は 8 進数と紛らわしいので使えません";
+    QTest::newRow("bind octal-looking IPv4")
+        << QStringList { "--bind", "010.1.1.1:1" } << failure("--bind", octal);
+    QTest::newRow("bind hexadecimal IPv4") << QStringList { "--bind",
+        "0x7f.0.0.1:1" } << failure("--bind", "0x7f.0.0.1 は数値のアドレスではありません");
     QTest::newRow("bind IPv6 without brackets") << QStringList { "--bind",
         "::1:20320" } << failure("--bind", "::1:20320: IPv6 アドレスは [ ] で囲んでください");
     QTest::newRow("peer without port")

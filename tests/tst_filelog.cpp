@@ -14,10 +14,11 @@
 
 namespace {
 
-enum class Target { File, FullDevice, MissingFolder, SlowFifo, UnreadFifo };
+enum class Target { File, FullDevice, MissingFolder, SlowFifo, UnreadFifo, Deleted, Renamed };
 
 constexpr int kLinesPerPass = 5000;
 constexpr int kCannotKeepUp = -1;
+constexpr int kDeleted = -2;
 
 } // namespace
 
@@ -37,7 +38,7 @@ void tst_FileLog::writes_data()
     QTest::addColumn<Target>("target");
     QTest::addColumn<qsizetype>("backlogLimit");
     QTest::addColumn<int>("lines");
-    // 0: no failure; else the errno whose text is the reason, or kCannotKeepUp.
+    // 0: no failure; else the errno whose text is the reason, kCannotKeepUp or kDeleted.
     QTest::addColumn<int>("failure");
 
     // 4.5 MB through a 2 MiB backlog: written chunks must leave it.
@@ -54,6 +55,12 @@ void tst_FileLog::writes_data()
     // The pipe holds 64 KiB; the rest waits until the backlog overflows.
     QTest::newRow("FIFO nobody reads")
         << Target::UnreadFifo << 4 * FileLog::kChunkBytes << 20000 << kCannotKeepUp;
+    // Removed once its lines are on disk: nothing more comes, and the writer notices by itself.
+    QTest::newRow("file deleted while open")
+        << Target::Deleted << FileLog::kBacklogLimit << 100 << kDeleted;
+    // As log rotation does: written on under the new name, also past the writer's look.
+    QTest::newRow("file renamed while open")
+        << Target::Renamed << FileLog::kBacklogLimit << 100 << 0;
 }
 
 void tst_FileLog::writes()
@@ -88,6 +95,9 @@ void tst_FileLog::writes()
         QCOMPARE(earlier.write(expected), expected.size());
         break;
     }
+    case Target::Deleted:
+    case Target::Renamed:
+        break;
     case Target::FullDevice:
         path = QStringLiteral("/dev/full");
         break;
@@ -112,6 +122,23 @@ void tst_FileLog::writes()
             if ((i + 1) % kLinesPerPass == 0)
                 QCoreApplication::processEvents();
         }
+        if (target == Target::Deleted) {
+            QTRY_COMPARE(arrived().size(), expected.size());
+            // Kept open, the removed file can still be read.
+            reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+            QVERIFY2(reader >= 0, std::strerror(errno));
+            QVERIFY(QFile::remove(path));
+        } else if (target == Target::Renamed) {
+            const QString renamed = path + QStringLiteral(".1");
+            QVERIFY(QFile::rename(path, renamed));
+            path = renamed;
+            // A file opened later loses its name: once that is seen, this one has been looked at.
+            const QString later = dir.filePath(QStringLiteral("later.log"));
+            FileLog laterLog(later);
+            QSignalSpy laterFailed(&laterLog, &FileLog::failed);
+            QVERIFY(QFile::remove(later));
+            QVERIFY(laterFailed.wait());
+        }
         if (failure == 0) {
             // Each pass of the loop hands its lines on; the last one is left to the destructor.
             QTRY_COMPARE(arrived().size(), expected.size());
@@ -123,7 +150,8 @@ void tst_FileLog::writes()
             QCOMPARE(failed[0][0].toString(), path);
             const QString reason = failure == kCannotKeepUp
                 ? QString::fromLatin1(FileLog::kCannotKeepUp)
-                : QString::fromLocal8Bit(std::strerror(failure));
+                : failure == kDeleted ? QString::fromLatin1(FileLog::kDeleted)
+                                      : QString::fromLocal8Bit(std::strerror(failure));
             QCOMPARE(failed[0][1].toString(), reason);
             QVERIFY(!log.isWriting());
             for (int i = 0; i < kLinesPerPass; ++i)
@@ -133,7 +161,7 @@ void tst_FileLog::writes()
             QCOMPARE(failed.size(), 1);
         }
     }
-    if (failure == 0)
+    if (failure == 0 || target == Target::Deleted)
         QCOMPARE(arrived(), expected);
     if (reader >= 0)
         QCOMPARE(::close(reader), 0);

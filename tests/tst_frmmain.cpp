@@ -118,6 +118,8 @@ private slots:
     void dumpAddsFourLinesAndBlank();
     void fullLinkDropsWithoutSendLine();
     void statisticsOfAnEchoThatDropsATenth();
+    void figures_data();
+    void figures();
 
     void receivedSizes_data();
     void receivedSizes();
@@ -662,6 +664,64 @@ void tst_frmMain::statisticsOfAnEchoThatDropsATenth()
         qPrintable(bar->text()));
     QVERIFY(window.patternCounter() != 0);
     QVERIFY(reporter.reports.isEmpty());
+}
+
+void tst_frmMain::figures_data()
+{
+    QTest::addColumn<int>("periodMs");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("datagrams"); // each sent and received
+    QTest::addColumn<quint32>("firstTick");
+    QTest::addColumn<int>("readAfterMs"); // the last datagram
+    QTest::addColumn<QString>("bar"); // what was sent and received, as the bar shows it
+    QTest::addColumn<QString>("report"); // the same, as the copied figures give it
+
+    const QString tenPerSecond
+        = QStringLiteral("送信 30 (480 B) 破棄 0 | 受信 30 (480 B) 10.0 個/s 160 B/s");
+    QTest::newRow("10 a second") << 100 << 16 << 30 << quint32(5000) << 50 << tenPerSecond
+                                 << tenPerSecond;
+    QTest::newRow("10 a second across the tick's wrap")
+        << 100 << 16 << 30 << quint32(-2500) << 50 << tenPerSecond << tenPerSecond;
+    const QString twoPerSecond
+        = QStringLiteral("送信 10 (160 B) 破棄 0 | 受信 10 (160 B) 2.0 個/s 32 B/s");
+    QTest::newRow("2 a second") << 500 << 16 << 10 << quint32(5003) << 250 << twoPerSecond
+                                << twoPerSecond;
+    const QString idle = QStringLiteral("送信 30 (480 B) 破棄 0 | 受信 30 (480 B) 0.0 個/s 0 B/s");
+    QTest::newRow("a second after the last")
+        << 100 << 16 << 30 << quint32(5000) << 1100 << idle << idle;
+    QTest::newRow("a KiB")
+        << 0 << 1024 << 1 << quint32(5000) << 10
+        << QStringLiteral("送信 1 (1.00 KiB) 破棄 0 | 受信 1 (1.00 KiB) 1.0 個/s 1.00 KiB/s")
+        << QStringLiteral("送信 1 (1,024 B) 破棄 0 | 受信 1 (1,024 B) 1.0 個/s 1,024 B/s");
+    QTest::newRow("a flood of the largest")
+        << 0 << 65507 << 4000 << quint32(5000) << 10
+        << QStringLiteral(
+               "送信 4,000 (249.89 MiB) 破棄 0 | 受信 4,000 (249.89 MiB) 4,000.0 個/s 249.89 MiB/s")
+        << QStringLiteral("送信 4,000 (262,028,000 B) 破棄 0 | 受信 4,000 (262,028,000 B) 4,000.0 "
+                          "個/s 262,028,000 B/s");
+}
+
+void tst_frmMain::figures()
+{
+    QFETCH(int, periodMs);
+    QFETCH(int, size);
+    QFETCH(int, datagrams);
+    QFETCH(quint32, firstTick);
+    QFETCH(int, readAfterMs);
+    QFETCH(QString, bar);
+    QFETCH(QString, report);
+
+    LinkStatistics statistics;
+    const QByteArray datagram(size, '\0');
+    quint32 tick = firstTick;
+    for (int i = 0; i < datagrams; ++i, tick += quint32(periodMs)) {
+        statistics.sent(size);
+        statistics.received(datagram, tick);
+    }
+    const quint32 now = tick - quint32(periodMs) + quint32(readAfterMs);
+    const QStringList parts = statistics.parts(periodMs, now);
+    QCOMPARE(parts.mid(1, 2).join(QStringLiteral(" | ")), bar);
+    QCOMPARE(statistics.summary(periodMs, now).section(QStringLiteral(" | "), 1, 2), report);
 }
 
 void tst_frmMain::savedLogIsThePaneText_data()

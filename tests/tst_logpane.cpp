@@ -644,12 +644,17 @@ void tst_LogPane::findSelectsAndHolds()
     auto *field = pane.findChild<QLineEdit *>();
     QVERIFY(field && field->isVisible());
     QTRY_VERIFY(field->hasFocus());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const int fieldWidth = field->width();
     QTest::keyClicks(field, QString::fromLatin1(needle));
     QSignalSpy finished(&pane, &LogPane::findFinished);
     for (uint i = 0; i < uint(keys.count()); ++i) {
         QTest::keyClick(field, keys[i].key(), keys[i].keyboardModifiers());
         QVERIFY(finished.wait());
     }
+    // Whatever the notice beside it says.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCOMPARE(field->width(), fieldWidth);
     QCOMPARE(finished.last().at(0).toBool(), line >= 0);
     QCOMPARE(finished.last().at(1).toBool(), wrapped);
     if (line >= 0) {
