@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/Settings.h"
+
 class QSlider;
 
 namespace Controls {
 
-inline constexpr int kPeriodMinimum = 0;
-inline constexpr int kPeriodMaximum = 1000;
+inline constexpr int kPeriodMinimum = Settings::kMinPeriod;
+inline constexpr int kPeriodMaximum = Settings::kMaxPeriod;
 inline constexpr int kPeriodSmallStep = 10;
 inline constexpr int kPeriodLargeStep = 100;
 inline constexpr int kPeriodTickInterval = 100;

@@ -12,8 +12,6 @@ namespace {
 
 constexpr char kProgram[] = "quillon";
 constexpr char kVersion[] = QUILLON_VERSION;
-constexpr int kMinPeriod = 0;
-constexpr int kMaxPeriod = 1000;
 constexpr qint64 kMinPort = 1;
 constexpr qint64 kMaxPort = 65535;
 constexpr int kIpv4Parts = 4;
@@ -225,7 +223,7 @@ private:
         }
         if (m_parser.isSet(m_period)) {
             const auto period
-                = readInteger(m_parser.value(m_period), kMinPeriod, kMaxPeriod, m_reason);
+                = readInteger(m_parser.value(m_period), Settings::kMinPeriod, Settings::kMaxPeriod, m_reason);
             if (!period)
                 return Complaint { typed(m_period), m_reason };
             settings.period = int(*period);
@@ -365,7 +363,7 @@ private:
             .arg(Settings::kDefaultRemotePort),
         QStringLiteral("HOST:PORT") };
     const QCommandLineOption m_period { QStringLiteral("period"),
-        text(Text::kPeriod).arg(kMinPeriod).arg(kMaxPeriod).arg(Settings::kDefaultPeriod),
+        text(Text::kPeriod).arg(Settings::kMinPeriod).arg(Settings::kMaxPeriod).arg(Settings::kDefaultPeriod),
         QStringLiteral("MS") };
     const QCommandLineOption m_send { QStringLiteral("send"), text(Text::kSend) };
     const QCommandLineOption m_dump { QStringLiteral("dump"), text(Text::kDump) };

@@ -12,6 +12,9 @@ struct Settings
     static constexpr quint16 kDefaultRemotePort = 20319;
     static constexpr char kDefaultRemoteHost[] = "localhost";
     static constexpr int kDefaultPeriod = 500;
+    // The slider's range, and what --period takes; 0 sends nothing.
+    static constexpr int kMinPeriod = 0;
+    static constexpr int kMaxPeriod = 1000;
     // Per pane, text and index together: about ten million status lines.
     static constexpr qint64 kDefaultPaneBudget = qint64(256) * 1024 * 1024;
 
