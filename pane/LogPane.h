@@ -63,7 +63,6 @@ public:
     bool hasSelection() const { return m_anchor != m_caret; }
     qint64 caret() const { return m_caret; }
     int lineHeight() const { return m_lineHeight; }
-    qreal charWidth() const { return m_charWidth; }
     // Text position under a point of the viewport; points above or below it give lines above
     // or below the view.
     qint64 positionAt(QPoint point) const;
