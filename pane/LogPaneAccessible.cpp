@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pane/LogPaneAccessible.h"
 
-#include "log/CharClass.h"
+#include "log/Caret.h"
 #include "pane/LogPane.h"
 
 #include <algorithm>
@@ -143,19 +143,8 @@ std::pair<qint64, qint64> LogPaneAccessible::unitAt(
     switch (boundaryType) {
     case QAccessible::CharBoundary:
         return { position, std::min(position + 1, text.end()) };
-    case QAccessible::WordBoundary: {
-        const QByteArrayView bytes = text.line(line);
-        qint64 from = position - start;
-        if (from >= bytes.size())
-            return { start + bytes.size(), next };
-        const CharClass kind = classOf(bytes[from]);
-        qint64 to = from;
-        while (from > 0 && classOf(bytes[from - 1]) == kind)
-            --from;
-        while (to < bytes.size() && classOf(bytes[to]) == kind)
-            ++to;
-        return { start + from, start + to };
-    }
+    case QAccessible::WordBoundary:
+        return Caret::runAt(text, position);
     case QAccessible::NoBoundary:
         return { text.begin(), text.end() };
     default: // a log's lines are its sentences and paragraphs too
