@@ -43,6 +43,9 @@ constexpr auto kDiscardNoticeCaption = "（古い %1 行は破棄されました
 constexpr auto kCopyRefusedCaption = "メモリが足りないため、コピーできませんでした";
 // Heads a copy or a saved log that lacks its oldest lines, so that the hole is never silent.
 constexpr auto kDiscardLine = "[%1 older lines discarded]\r\n";
+// Arrivals up to this size between two frames are passed on to assistive technology as text; a
+// flood is only noted.
+constexpr qint64 kLongestInsert = 4096;
 
 qint64 floorDivide(qint64 value, qint64 divisor)
 {
@@ -109,7 +112,7 @@ void LogPane::clear()
     m_findBar->setNotice(FindBar::Notice::None);
     m_text.clear();
     m_reportedBegin = m_reportedEnd = m_text.end();
-    LogPaneAccessible::contentReplaced(*this);
+    reportReplaced();
     m_caret.toEnd();
     m_topRow = firstRow();
     m_following = true;
@@ -282,9 +285,8 @@ void LogPane::caretMoved(qint64 oldStart, qint64 oldEnd)
     ensureVisible(caret());
     updateFollowing();
     emit selectionChanged();
-    LogPaneAccessible::caretMoved(*this,
-        (oldStart != oldEnd || hasSelection())
-            && (oldStart != selectionStart() || oldEnd != selectionEnd()));
+    reportCaret((oldStart != oldEnd || hasSelection())
+        && (oldStart != selectionStart() || oldEnd != selectionEnd()));
     viewport()->update();
 }
 
@@ -306,11 +308,11 @@ void LogPane::refresh()
     updateScrollBars();
     viewport()->update();
     if (m_text.begin() != m_reportedBegin) {
-        LogPaneAccessible::contentReplaced(*this);
+        reportReplaced();
     } else if (m_text.end() != m_reportedEnd) {
-        LogPaneAccessible::appended(*this, m_reportedEnd);
+        reportAppended(m_reportedEnd);
         if (m_following)
-            LogPaneAccessible::caretMoved(*this, false);
+            reportCaret(false);
     }
     m_reportedBegin = m_text.begin();
     m_reportedEnd = m_text.end();
@@ -445,6 +447,11 @@ QString LogPane::discardNotice() const
         return {};
     return QString::fromUtf8(kDiscardNoticeCaption)
         .arg(QLocale(QLocale::Japanese, QLocale::Japan).toString(m_text.firstLine()));
+}
+
+int LogPane::accessibleOffset(qint64 position) const
+{
+    return int(std::clamp<qint64>(position - m_text.begin(), 0, INT_MAX));
 }
 
 bool LogPane::event(QEvent *event)
@@ -701,4 +708,43 @@ void LogPane::focusOutEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
+}
+
+void LogPane::reportCaret(bool selectionChanged)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (selectionChanged) {
+        QAccessibleTextSelectionEvent event(
+            this, accessibleOffset(selectionStart()), accessibleOffset(selectionEnd()));
+        event.setCursorPosition(accessibleOffset(caret()));
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleTextCursorEvent event(this, accessibleOffset(caret()));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void LogPane::reportAppended(qint64 from)
+{
+    if (!QAccessible::isActive())
+        return;
+    from = std::max(from, m_text.begin());
+    if (m_text.end() - from > kLongestInsert || m_text.size() > INT_MAX) {
+        reportReplaced();
+        return;
+    }
+    QAccessibleTextInsertEvent event(
+        this, accessibleOffset(from), QString::fromLatin1(m_text.mid(from, m_text.end())));
+    QAccessible::updateAccessibility(&event);
+}
+
+void LogPane::reportReplaced()
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(this, QAccessible::VisibleDataChanged);
+    QAccessible::updateAccessibility(&event);
+    QAccessibleEvent description(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&description);
 }

@@ -73,6 +73,9 @@ public:
     QByteArray visibleText() const;
     // How many lines were let go, as the pane says it above its first line; empty while none.
     QString discardNotice() const;
+    // A position as assistive technology counts: from the first character held, up to what an
+    // int can address.
+    int accessibleOffset(qint64 position) const;
 
 signals:
     void selectionChanged();
@@ -107,6 +110,12 @@ private:
     void move(Caret::Move move, bool keepAnchor);
     void dragTo(QPoint point);
     void offerPrimarySelection();
+    // What the pane tells assistive technology; each costs nothing while none listens.
+    void reportCaret(bool selectionChanged);
+    // Text from `from` to the end arrived since the last report.
+    void reportAppended(qint64 from);
+    // Text was let go or cleared: every offset changed.
+    void reportReplaced();
     int visibleRows() const;
     // Rows count lines by number; the row just above the first line held, when lines were let
     // go, says so.
