@@ -43,6 +43,8 @@ constexpr auto kDiscardNoticeCaption = "（古い %1 行は破棄されました
 constexpr auto kCopyRefusedCaption = "メモリが足りないため、コピーできませんでした";
 // Heads a copy or a saved log that lacks its oldest lines, so that the hole is never silent.
 constexpr auto kDiscardLine = "[%1 older lines discarded]\r\n";
+// What keyboards without a Menu key press for a context menu.
+constexpr QKeyCombination kContextMenuKey(Qt::ShiftModifier, Qt::Key_F10);
 // Arrivals up to this size between two frames are passed on to assistive technology as text; a
 // flood is only noted.
 constexpr qint64 kLongestInsert = 4096;
@@ -454,6 +456,20 @@ int LogPane::accessibleOffset(qint64 position) const
     return int(std::clamp<qint64>(position - m_text.begin(), 0, INT_MAX));
 }
 
+QVariant LogPane::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    if (query != Qt::ImCursorRectangle)
+        return QAbstractScrollArea::inputMethodQuery(query);
+    // A caret scrolled out of view puts the menu at the nearest edge of the view, on the pane.
+    const QRect view = viewport()->rect();
+    const auto bound
+        = [](int value, int low, int high) { return std::max(low, std::min(value, high)); };
+    QRect cell = characterRect(caret());
+    cell.moveCenter(QPoint(bound(cell.center().x(), view.left(), view.right()),
+        bound(cell.center().y(), view.top(), view.bottom())));
+    return cell.translated(viewport()->pos());
+}
+
 bool LogPane::event(QEvent *event)
 {
     if (event->type() != QEvent::Paint)
@@ -560,6 +576,12 @@ void LogPane::keyPressEvent(QKeyEvent *event)
         findPrevious();
     } else if (moveByKey(event)) {
         // moved the caret
+    } else if (event->keyCombination() == kContextMenuKey) {
+        // As the platform does for the Menu key.
+        const QPoint at = inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent menuEvent(
+            QContextMenuEvent::Keyboard, at, mapToGlobal(at), event->modifiers());
+        QCoreApplication::sendEvent(this, &menuEvent);
     } else if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown
         || event->key() == Qt::Key_Up || event->key() == Qt::Key_Down
         || event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {

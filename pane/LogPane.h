@@ -76,6 +76,8 @@ public:
     // A position as assistive technology counts: from the first character held, up to what an
     // int can address.
     int accessibleOffset(qint64 position) const;
+    // The caret's cell, where the Menu key and Shift+F10 open the context menu.
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 signals:
     void selectionChanged();

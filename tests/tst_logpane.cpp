@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -119,6 +121,8 @@ private slots:
     void followOrHold_data();
     void followOrHold();
     void keysReachTheCaret();
+    void contextMenuAtTheCaret_data();
+    void contextMenuAtTheCaret();
     void dragPastAnEdgeScrolls_data();
     void dragPastAnEdgeScrolls();
     void selectionStartIsClamped_data();
@@ -315,6 +319,35 @@ void tst_LogPane::keysReachTheCaret()
     const qint64 line = 1 + pane.verticalScrollBar()->pageStep();
     QCOMPARE(pane.caret(), text.lineStart(line) + 13);
     QCOMPARE(pane.selectionStart(), text.lineStart(1) + 13);
+}
+
+void tst_LogPane::contextMenuAtTheCaret_data()
+{
+    QTest::addColumn<bool>("menuKey");
+    QTest::newRow("Shift+F10") << false;
+    // As the platform delivers the Menu key: to the window, which hands it to the focus widget.
+    QTest::newRow("Menu") << true;
+}
+
+void tst_LogPane::contextMenuAtTheCaret()
+{
+    QFETCH(bool, menuKey);
+    LogPane pane;
+    showLikeTheWindow(pane);
+    pane.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    pane.append("Send 16 1\r\nReceive 4 2\r\n");
+    pane.setSelectionStart(14);
+    if (menuKey) {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        QApplication::sendEvent(pane.windowHandle(), &event);
+    } else {
+        QTest::keyClick(&pane, Qt::Key_F10, Qt::ShiftModifier);
+    }
+    auto *menu = pane.findChild<QMenu *>();
+    QVERIFY(menu && menu->isVisible());
+    QCOMPARE(menu->pos(), pane.viewport()->mapToGlobal(pane.characterRect(14).center()));
+    menu->close();
 }
 
 void tst_LogPane::dragPastAnEdgeScrolls_data()
