@@ -373,14 +373,6 @@ qint64 LogText::lineOf(qint64 position) const
     }) - 1;
 }
 
-char LogText::at(qint64 position) const
-{
-    if (position < begin() || position >= end())
-        return '\0';
-    const Block &block = blockOfPosition(position);
-    return block.bytes[position - block.firstByte];
-}
-
 QByteArray LogText::mid(qint64 from, qint64 to) const
 {
     QByteArray result;

@@ -68,8 +68,6 @@ public:
     // The line without its '\n' and without the '\r' before it.
     QByteArrayView line(qint64 line) const;
     qint64 lineOf(qint64 position) const;
-    // '\0' outside the text.
-    char at(qint64 position) const;
     QByteArray mid(qint64 from, qint64 to) const;
     // Appends the bytes from `from` to `to` to `out` with one allocation at most.
     void appendTo(QByteArray &out, qint64 from, qint64 to) const;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "pane/LogPane.h"
 
-#include "log/CharClass.h"
 #include "pane/FindBar.h"
 #include "pane/LogPaneAccessible.h"
 #include "pane/PaneFont.h"
@@ -44,12 +43,11 @@ constexpr auto kDiscardNoticeCaption = "（古い %1 行は破棄されました
 constexpr auto kCopyRefusedCaption = "メモリが足りないため、コピーできませんでした";
 // Heads a copy or a saved log that lacks its oldest lines, so that the hole is never silent.
 constexpr auto kDiscardLine = "[%1 older lines discarded]\r\n";
-
-bool isWordChar(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'
-        || c == '-';
-}
+// What keyboards without a Menu key press for a context menu.
+constexpr QKeyCombination kContextMenuKey(Qt::ShiftModifier, Qt::Key_F10);
+// Arrivals up to this size between two frames are passed on to assistive technology as text; a
+// flood is only noted.
+constexpr qint64 kLongestInsert = 4096;
 
 qint64 floorDivide(qint64 value, qint64 divisor)
 {
@@ -66,6 +64,7 @@ int clampToInt(qint64 value)
 LogPane::LogPane(QWidget *parent, qint64 budget)
     : QAbstractScrollArea(parent)
     , m_text(budget)
+    , m_caret(m_text)
     , m_search(m_text)
     , m_findBar(new FindBar(this))
     , m_contextMenu(new QMenu(this))
@@ -115,8 +114,8 @@ void LogPane::clear()
     m_findBar->setNotice(FindBar::Notice::None);
     m_text.clear();
     m_reportedBegin = m_reportedEnd = m_text.end();
-    LogPaneAccessible::contentReplaced(*this);
-    m_anchor = m_caret = m_text.end();
+    reportReplaced();
+    m_caret.toEnd();
     m_topRow = firstRow();
     m_following = true;
     updateScrollBars();
@@ -129,17 +128,12 @@ void LogPane::append(QByteArrayView text)
     const qint64 begin = m_text.begin();
     m_text.append(text);
     if (m_text.begin() != begin) {
-        // What pointed into the text let go now points at the new first line.
-        const qint64 held = m_text.begin();
-        if (m_anchor < held || m_caret < held) {
-            m_anchor = std::max(m_anchor, held);
-            m_caret = std::max(m_caret, held);
+        if (m_caret.keepInText())
             emit selectionChanged();
-        }
         m_topRow = std::max(m_topRow, firstRow());
     }
     if (m_following)
-        m_anchor = m_caret = m_text.end();
+        m_caret.toEnd();
     scheduleRefresh();
 }
 
@@ -150,8 +144,10 @@ void LogPane::setSelectionStart(qint64 position)
 
 void LogPane::select(qint64 anchor, qint64 caret)
 {
-    m_anchor = std::clamp(anchor, m_text.begin(), m_text.end());
-    moveCaret(caret, true);
+    const qint64 start = selectionStart();
+    const qint64 end = selectionEnd();
+    m_caret.select(anchor, caret);
+    caretMoved(start, end);
 }
 
 void LogPane::selectAll()
@@ -282,21 +278,23 @@ void LogPane::moveCaret(qint64 position, bool keepAnchor)
 {
     const qint64 start = selectionStart();
     const qint64 end = selectionEnd();
-    m_caret = std::clamp(position, m_text.begin(), m_text.end());
-    if (!keepAnchor)
-        m_anchor = m_caret;
-    m_desiredColumn = -1;
-    ensureVisible(m_caret);
+    m_caret.setPosition(position, keepAnchor);
+    caretMoved(start, end);
+}
+
+void LogPane::caretMoved(qint64 oldStart, qint64 oldEnd)
+{
+    ensureVisible(caret());
     updateFollowing();
     emit selectionChanged();
-    LogPaneAccessible::caretMoved(*this,
-        (start != end || hasSelection()) && (start != selectionStart() || end != selectionEnd()));
+    reportCaret((oldStart != oldEnd || hasSelection())
+        && (oldStart != selectionStart() || oldEnd != selectionEnd()));
     viewport()->update();
 }
 
 void LogPane::updateFollowing()
 {
-    m_following = !hasSelection() && m_caret == m_text.end() && m_topRow >= lastTopRow();
+    m_following = !hasSelection() && caret() == m_text.end() && m_topRow >= lastTopRow();
 }
 
 void LogPane::scheduleRefresh()
@@ -312,11 +310,11 @@ void LogPane::refresh()
     updateScrollBars();
     viewport()->update();
     if (m_text.begin() != m_reportedBegin) {
-        LogPaneAccessible::contentReplaced(*this);
+        reportReplaced();
     } else if (m_text.end() != m_reportedEnd) {
-        LogPaneAccessible::appended(*this, m_reportedEnd);
+        reportAppended(m_reportedEnd);
         if (m_following)
-            LogPaneAccessible::caretMoved(*this, false);
+            reportCaret(false);
     }
     m_reportedBegin = m_text.begin();
     m_reportedEnd = m_text.end();
@@ -389,8 +387,8 @@ void LogPane::userScrolled()
         ? lastTopRow()
         : firstRow() + qint64(vertical->value()) * m_rowsPerStep;
     // Scrolling to the end with nothing selected is how a reader asks to follow again.
-    if (m_topRow >= lastTopRow() && !hasSelection() && m_caret != m_text.end()) {
-        m_anchor = m_caret = m_text.end();
+    if (m_topRow >= lastTopRow() && !hasSelection() && caret() != m_text.end()) {
+        m_caret.toEnd();
         emit selectionChanged();
     }
     updateFollowing();
@@ -451,6 +449,25 @@ QString LogPane::discardNotice() const
         return {};
     return QString::fromUtf8(kDiscardNoticeCaption)
         .arg(QLocale(QLocale::Japanese, QLocale::Japan).toString(m_text.firstLine()));
+}
+
+int LogPane::accessibleOffset(qint64 position) const
+{
+    return int(std::clamp<qint64>(position - m_text.begin(), 0, INT_MAX));
+}
+
+QVariant LogPane::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    if (query != Qt::ImCursorRectangle)
+        return QAbstractScrollArea::inputMethodQuery(query);
+    // A caret scrolled out of view puts the menu at the nearest edge of the view, on the pane.
+    const QRect view = viewport()->rect();
+    const auto bound
+        = [](int value, int low, int high) { return std::max(low, std::min(value, high)); };
+    QRect cell = characterRect(caret());
+    cell.moveCenter(QPoint(bound(cell.center().x(), view.left(), view.right()),
+        bound(cell.center().y(), view.top(), view.bottom())));
+    return cell.translated(viewport()->pos());
 }
 
 bool LogPane::event(QEvent *event)
@@ -518,7 +535,7 @@ void LogPane::paintEvent(QPaintEvent *)
     }
 
     if (hasFocus()) {
-        const QRect caretRect = characterRect(m_caret);
+        const QRect caretRect = characterRect(caret());
         painter.fillRect(QRect(caretRect.left(), caretRect.top(), 1, m_lineHeight), pal.text());
     }
 
@@ -559,6 +576,12 @@ void LogPane::keyPressEvent(QKeyEvent *event)
         findPrevious();
     } else if (moveByKey(event)) {
         // moved the caret
+    } else if (event->keyCombination() == kContextMenuKey) {
+        // As the platform does for the Menu key.
+        const QPoint at = inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent menuEvent(
+            QContextMenuEvent::Keyboard, at, mapToGlobal(at), event->modifiers());
+        QCoreApplication::sendEvent(this, &menuEvent);
     } else if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown
         || event->key() == Qt::Key_Up || event->key() == Qt::Key_Down
         || event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
@@ -571,6 +594,7 @@ void LogPane::keyPressEvent(QKeyEvent *event)
 
 bool LogPane::moveByKey(const QKeyEvent *event)
 {
+    using Move = Caret::Move;
     struct KeyMove
     {
         QKeySequence::StandardKey key;
@@ -618,127 +642,22 @@ bool LogPane::moveByKey(const QKeyEvent *event)
     return false;
 }
 
-void LogPane::move(Move move, bool keepAnchor)
+void LogPane::move(Caret::Move move, bool keepAnchor)
 {
-    const qint64 line = m_text.lineOf(m_caret);
-    const qint64 start = m_text.lineStart(line);
-    const qint64 length = m_text.line(line).size();
-    const qint64 column = std::min(m_caret - start, length);
-    const qint64 firstLine = m_text.firstLine();
-    const qint64 lastLine = firstLine + m_text.lineCount() - 1;
-    // As in Qt's text views, a plain arrow collapses a selection at its edge.
-    const bool collapse = hasSelection() && !keepAnchor;
-    qint64 target = m_caret;
-    switch (move) {
-    case Move::Left:
-        if (collapse)
-            target = selectionStart();
-        else if (column > 0)
-            target = start + column - 1;
-        else if (line > firstLine)
-            target = m_text.lineStart(line - 1) + m_text.line(line - 1).size();
-        break;
-    case Move::Right:
-        if (collapse)
-            target = selectionEnd();
-        else if (column < length)
-            target = start + column + 1;
-        else if (line < lastLine)
-            target = m_text.lineStart(line + 1);
-        break;
-    case Move::WordLeft:
-        target = wordLeft(m_caret);
-        break;
-    case Move::WordRight:
-        target = wordRight(m_caret);
-        break;
-    case Move::LineStart:
-        target = start;
-        break;
-    case Move::LineEnd:
-        target = start + length;
-        break;
-    case Move::Up:
-    case Move::Down:
-    case Move::PageUp:
-    case Move::PageDown: {
-        const bool page = move == Move::PageUp || move == Move::PageDown;
-        const bool up = move == Move::Up || move == Move::PageUp;
-        const qint64 rows = page ? visibleRows() : 1;
-        const qint64 toLine = std::clamp(up ? line - rows : line + rows, firstLine, lastLine);
-        if (toLine == line) {
-            // On the first or last line only a selecting arrow moves, to the very end.
-            if (page || !keepAnchor)
-                return;
-            target = up ? m_text.begin() : m_text.end();
-            break;
-        }
-        const qint64 desired = m_desiredColumn >= 0 ? m_desiredColumn : m_caret - start;
-        if (page)
-            m_topRow += toLine - line;
-        moveCaret(atColumn(toLine, desired), keepAnchor);
-        m_desiredColumn = desired;
-        // Paging down to the last line is a scroll to the end: it follows again.
-        if (move == Move::PageDown && !hasSelection() && m_topRow >= lastTopRow()) {
-            m_anchor = m_caret = m_text.end();
-            updateFollowing();
-        }
+    const qint64 start = selectionStart();
+    const qint64 end = selectionEnd();
+    const qint64 line = m_text.lineOf(caret());
+    if (!m_caret.move(move, keepAnchor, visibleRows()))
         return;
+    // A page key scrolls the view by the lines the caret went.
+    if (move == Caret::Move::PageUp || move == Caret::Move::PageDown)
+        m_topRow += m_text.lineOf(caret()) - line;
+    caretMoved(start, end);
+    // Paging down to the last line is a scroll to the end: it follows again.
+    if (move == Caret::Move::PageDown && !hasSelection() && m_topRow >= lastTopRow()) {
+        m_caret.toEnd();
+        updateFollowing();
     }
-    case Move::Start:
-        target = m_text.begin();
-        break;
-    case Move::End:
-        target = m_text.end();
-        break;
-    }
-    moveCaret(target, keepAnchor);
-}
-
-qint64 LogPane::atColumn(qint64 line, qint64 column) const
-{
-    return m_text.lineStart(line) + std::min<qint64>(column, m_text.line(line).size());
-}
-
-qint64 LogPane::wordRight(qint64 position) const
-{
-    const qint64 line = m_text.lineOf(position);
-    const qint64 start = m_text.lineStart(line);
-    const QByteArrayView bytes = m_text.line(line);
-    qint64 column = std::min<qint64>(position - start, bytes.size());
-    if (column == bytes.size()) {
-        const bool last = line == m_text.firstLine() + m_text.lineCount() - 1;
-        return last ? start + column : m_text.lineStart(line + 1);
-    }
-    const CharClass first = classOf(bytes[column]);
-    if (first != CharClass::Space) {
-        while (column < bytes.size() && classOf(bytes[column]) == first)
-            ++column;
-    }
-    while (column < bytes.size() && classOf(bytes[column]) == CharClass::Space)
-        ++column;
-    return start + column;
-}
-
-qint64 LogPane::wordLeft(qint64 position) const
-{
-    const qint64 line = m_text.lineOf(position);
-    const qint64 start = m_text.lineStart(line);
-    const QByteArrayView bytes = m_text.line(line);
-    qint64 column = std::min<qint64>(position - start, bytes.size());
-    if (column == 0) {
-        return line == m_text.firstLine()
-            ? start
-            : m_text.lineStart(line - 1) + m_text.line(line - 1).size();
-    }
-    while (column > 0 && classOf(bytes[column - 1]) == CharClass::Space)
-        --column;
-    if (column > 0) {
-        const CharClass last = classOf(bytes[column - 1]);
-        while (column > 0 && classOf(bytes[column - 1]) == last)
-            --column;
-    }
-    return start + column;
 }
 
 void LogPane::mousePressEvent(QMouseEvent *event)
@@ -782,7 +701,8 @@ void LogPane::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    selectWordAt(positionAt(event->position().toPoint()));
+    if (const auto word = Caret::wordAt(m_text, positionAt(event->position().toPoint())))
+        select(word->first, word->second);
     offerPrimarySelection();
 }
 
@@ -793,28 +713,6 @@ void LogPane::offerPrimarySelection()
         clipboard->setMimeData(
             new PaneMimeData(*this, selectionStart(), selectionEnd()), QClipboard::Selection);
     }
-}
-
-void LogPane::selectWordAt(qint64 position)
-{
-    const qint64 line = m_text.lineOf(position);
-    const qint64 start = m_text.lineStart(line);
-    const QByteArrayView bytes = m_text.line(line);
-    qint64 column = position - start;
-    if (column >= bytes.size() || !isWordChar(bytes[column])) {
-        // The click may land just after a word's last character.
-        if (column > 0 && isWordChar(bytes[column - 1]))
-            --column;
-        else
-            return;
-    }
-    qint64 from = column;
-    qint64 to = column;
-    while (from > 0 && isWordChar(bytes[from - 1]))
-        --from;
-    while (to < bytes.size() && isWordChar(bytes[to]))
-        ++to;
-    select(start + from, start + to);
 }
 
 void LogPane::contextMenuEvent(QContextMenuEvent *event)
@@ -832,4 +730,43 @@ void LogPane::focusOutEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
+}
+
+void LogPane::reportCaret(bool selectionChanged)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (selectionChanged) {
+        QAccessibleTextSelectionEvent event(
+            this, accessibleOffset(selectionStart()), accessibleOffset(selectionEnd()));
+        event.setCursorPosition(accessibleOffset(caret()));
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleTextCursorEvent event(this, accessibleOffset(caret()));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void LogPane::reportAppended(qint64 from)
+{
+    if (!QAccessible::isActive())
+        return;
+    from = std::max(from, m_text.begin());
+    if (m_text.end() - from > kLongestInsert || m_text.size() > INT_MAX) {
+        reportReplaced();
+        return;
+    }
+    QAccessibleTextInsertEvent event(
+        this, accessibleOffset(from), QString::fromLatin1(m_text.mid(from, m_text.end())));
+    QAccessible::updateAccessibility(&event);
+}
+
+void LogPane::reportReplaced()
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(this, QAccessible::VisibleDataChanged);
+    QAccessible::updateAccessibility(&event);
+    QAccessibleEvent description(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&description);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "log/Caret.h"
 #include "log/LogText.h"
 #include "log/TextSearch.h"
 
@@ -58,12 +59,11 @@ public:
     const LogText &content() const { return m_text; }
     QByteArray text() const { return m_text.mid(m_text.begin(), m_text.end()); }
     QByteArray selectedText() const { return m_text.mid(selectionStart(), selectionEnd()); }
-    qint64 selectionStart() const { return std::min(m_anchor, m_caret); }
-    qint64 selectionEnd() const { return std::max(m_anchor, m_caret); }
-    bool hasSelection() const { return m_anchor != m_caret; }
-    qint64 caret() const { return m_caret; }
+    qint64 selectionStart() const { return m_caret.selectionStart(); }
+    qint64 selectionEnd() const { return m_caret.selectionEnd(); }
+    bool hasSelection() const { return m_caret.hasSelection(); }
+    qint64 caret() const { return m_caret.position(); }
     int lineHeight() const { return m_lineHeight; }
-    qreal charWidth() const { return m_charWidth; }
     // Text position under a point of the viewport; points above or below it give lines above
     // or below the view.
     qint64 positionAt(QPoint point) const;
@@ -73,6 +73,11 @@ public:
     QByteArray visibleText() const;
     // How many lines were let go, as the pane says it above its first line; empty while none.
     QString discardNotice() const;
+    // A position as assistive technology counts: from the first character held, up to what an
+    // int can address.
+    int accessibleOffset(qint64 position) const;
+    // The caret's cell, where the Menu key and Shift+F10 open the context menu.
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 signals:
     void selectionChanged();
@@ -94,22 +99,6 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    // Where a key takes the caret.
-    enum class Move {
-        Left,
-        Right,
-        WordLeft,
-        WordRight,
-        LineStart,
-        LineEnd,
-        Up,
-        Down,
-        PageUp,
-        PageDown,
-        Start,
-        End
-    };
-
     void scheduleRefresh();
     void refresh();
     void updateMetrics();
@@ -117,14 +106,18 @@ private:
     void userScrolled();
     void updateFollowing();
     void moveCaret(qint64 position, bool keepAnchor);
+    // What follows any move of the caret, given the selection before it.
+    void caretMoved(qint64 oldStart, qint64 oldEnd);
     bool moveByKey(const QKeyEvent *event);
-    void move(Move move, bool keepAnchor);
-    qint64 wordRight(qint64 position) const;
-    qint64 wordLeft(qint64 position) const;
-    qint64 atColumn(qint64 line, qint64 column) const;
+    void move(Caret::Move move, bool keepAnchor);
     void dragTo(QPoint point);
     void offerPrimarySelection();
-    void selectWordAt(qint64 position);
+    // What the pane tells assistive technology; each costs nothing while none listens.
+    void reportCaret(bool selectionChanged);
+    // Text from `from` to the end arrived since the last report.
+    void reportAppended(qint64 from);
+    // Text was let go or cleared: every offset changed.
+    void reportReplaced();
     int visibleRows() const;
     // Rows count lines by number; the row just above the first line held, when lines were let
     // go, says so.
@@ -139,8 +132,7 @@ private:
     void placeFindBar();
 
     LogText m_text;
-    qint64 m_anchor = 0;
-    qint64 m_caret = 0;
+    Caret m_caret;
     qint64 m_topRow = 0;
     // Changed by the user's actions only, never by an append.
     bool m_following = true;
@@ -148,8 +140,6 @@ private:
     bool m_movingScrollBars = false;
     // Rows per step of the vertical scroll bar, more than one once the rows outgrow an int.
     qint64 m_rowsPerStep = 1;
-    // The column Up and Down keep to across shorter lines; -1 when the caret moved otherwise.
-    qint64 m_desiredColumn = -1;
     bool m_dragging = false;
     QPoint m_dragPoint;
     // Scrolls on while a drag is held past the top or the bottom edge.

@@ -1,30 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "pane/LogPaneAccessible.h"
 
-#include "log/CharClass.h"
+#include "log/Caret.h"
 #include "pane/LogPane.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace {
 
 // A screen reader that asks for more gets this much: a log can be far larger than anyone
 // listens to, and widened to UTF-16 it would take twice its size again.
 constexpr qint64 kLongestText = 1024 * 1024;
-// Arrivals up to this size between two frames are passed on as text; a flood is only noted.
-constexpr qint64 kLongestInsert = 4096;
 
 QAccessibleInterface *logPaneFactory(const QString &className, QObject *object)
 {
     if (className == QLatin1String("LogPane") && object && object->isWidgetType())
         return new LogPaneAccessible(static_cast<QWidget *>(object));
     return nullptr;
-}
-
-int offsetIn(const LogText &text, qint64 position)
-{
-    return int(std::clamp<qint64>(position - text.begin(), 0, INT_MAX));
 }
 
 } // namespace
@@ -55,7 +47,7 @@ qint64 LogPaneAccessible::toPosition(int offset) const
 
 int LogPaneAccessible::toOffset(qint64 position) const
 {
-    return offsetIn(pane()->content(), position);
+    return pane()->accessibleOffset(position);
 }
 
 void *LogPaneAccessible::interface_cast(QAccessible::InterfaceType type)
@@ -143,19 +135,8 @@ std::pair<qint64, qint64> LogPaneAccessible::unitAt(
     switch (boundaryType) {
     case QAccessible::CharBoundary:
         return { position, std::min(position + 1, text.end()) };
-    case QAccessible::WordBoundary: {
-        const QByteArrayView bytes = text.line(line);
-        qint64 from = position - start;
-        if (from >= bytes.size())
-            return { start + bytes.size(), next };
-        const CharClass kind = classOf(bytes[from]);
-        qint64 to = from;
-        while (from > 0 && classOf(bytes[from - 1]) == kind)
-            --from;
-        while (to < bytes.size() && classOf(bytes[to]) == kind)
-            ++to;
-        return { start + from, start + to };
-    }
+    case QAccessible::WordBoundary:
+        return Caret::runAt(text, position);
     case QAccessible::NoBoundary:
         return { text.begin(), text.end() };
     default: // a log's lines are its sentences and paragraphs too
@@ -224,45 +205,4 @@ QString LogPaneAccessible::attributes(int offset, int *startOffset, int *endOffs
 {
     *startOffset = *endOffset = offset;
     return {};
-}
-
-void LogPaneAccessible::caretMoved(LogPane &pane, bool selectionChanged)
-{
-    if (!QAccessible::isActive())
-        return;
-    const auto offset = [&pane](qint64 position) { return offsetIn(pane.content(), position); };
-    if (selectionChanged) {
-        QAccessibleTextSelectionEvent event(
-            &pane, offset(pane.selectionStart()), offset(pane.selectionEnd()));
-        event.setCursorPosition(offset(pane.caret()));
-        QAccessible::updateAccessibility(&event);
-    } else {
-        QAccessibleTextCursorEvent event(&pane, offset(pane.caret()));
-        QAccessible::updateAccessibility(&event);
-    }
-}
-
-void LogPaneAccessible::appended(LogPane &pane, qint64 from)
-{
-    if (!QAccessible::isActive())
-        return;
-    const LogText &text = pane.content();
-    from = std::max(from, text.begin());
-    if (text.end() - from > kLongestInsert || text.end() - text.begin() > INT_MAX) {
-        contentReplaced(pane);
-        return;
-    }
-    QAccessibleTextInsertEvent event(
-        &pane, int(from - text.begin()), QString::fromLatin1(text.mid(from, text.end())));
-    QAccessible::updateAccessibility(&event);
-}
-
-void LogPaneAccessible::contentReplaced(LogPane &pane)
-{
-    if (!QAccessible::isActive())
-        return;
-    QAccessibleEvent event(&pane, QAccessible::VisibleDataChanged);
-    QAccessible::updateAccessibility(&event);
-    QAccessibleEvent description(&pane, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&description);
 }

@@ -37,13 +37,6 @@ public:
     void scrollToSubstring(int startIndex, int endIndex) override;
     QString attributes(int offset, int *startOffset, int *endOffset) const override;
 
-    // What the pane tells assistive technology; each costs nothing while none listens.
-    static void caretMoved(LogPane &pane, bool selectionChanged);
-    // Text from `from` to the end arrived since the last report.
-    static void appended(LogPane &pane, qint64 from);
-    // Text was let go or cleared: every offset changed.
-    static void contentReplaced(LogPane &pane);
-
 private:
     LogPane *pane() const;
     qint64 toPosition(int offset) const;

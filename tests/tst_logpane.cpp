@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -118,8 +120,9 @@ private slots:
     void appendAndClear();
     void followOrHold_data();
     void followOrHold();
-    void keysMoveTheCaret_data();
-    void keysMoveTheCaret();
+    void keysReachTheCaret();
+    void contextMenuAtTheCaret_data();
+    void contextMenuAtTheCaret();
     void dragPastAnEdgeScrolls_data();
     void dragPastAnEdgeScrolls();
     void selectionStartIsClamped_data();
@@ -303,77 +306,48 @@ void tst_LogPane::followOrHold()
         QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(selects));
 }
 
-void tst_LogPane::keysMoveTheCaret_data()
+// Where each key takes the caret is tested on the text alone, in tst_caret; here a key reaches
+// it, and a page is the rows in view.
+void tst_LogPane::keysReachTheCaret()
 {
-    QTest::addColumn<qint64>("anchor");
-    QTest::addColumn<qint64>("caret");
-    QTest::addColumn<QKeySequence>("keys");
-    QTest::addColumn<qint64>("expectedAnchor");
-    QTest::addColumn<qint64>("expectedCaret");
-
-    // Lines start at 0, 20, 40 and 53; the pane's text is in keysMoveTheCaret().
-    const auto row = [](const char *name, qint64 anchor, qint64 caret, const QKeySequence &keys,
-                         qint64 expectedAnchor, qint64 expectedCaret) {
-        QTest::newRow(name) << anchor << caret << keys << expectedAnchor << expectedCaret;
-    };
-    constexpr auto shift = Qt::ShiftModifier;
-    constexpr auto ctrl = Qt::ControlModifier;
-    const auto key = [](Qt::KeyboardModifiers modifiers, Qt::Key key) {
-        return QKeyCombination(modifiers, key);
-    };
-    const auto twice = [](QKeyCombination k) { return QKeySequence(k, k); };
-    row("Right", 5, 5, QKeySequence(Qt::Key_Right), 6, 6);
-    row("Right at a line's end skips CR LF", 18, 18, QKeySequence(Qt::Key_Right), 20, 20);
-    row("Left at a line's start", 20, 20, QKeySequence(Qt::Key_Left), 18, 18);
-    row("Shift+Right over the line break", 18, 18, QKeySequence(key(shift, Qt::Key_Right)), 18, 20);
-    row("Shift+Left", 5, 5, twice(key(shift, Qt::Key_Left)), 5, 3);
-    row("Left collapses to the start", 3, 15, QKeySequence(Qt::Key_Left), 3, 3);
-    row("Right collapses to the end", 15, 3, QKeySequence(Qt::Key_Right), 15, 15);
-    row("Home", 5, 5, QKeySequence(Qt::Key_Home), 0, 0);
-    row("End", 25, 25, QKeySequence(Qt::Key_End), 38, 38);
-    row("Shift+End", 5, 5, QKeySequence(key(shift, Qt::Key_End)), 5, 18);
-    row("Shift+Home", 25, 25, QKeySequence(key(shift, Qt::Key_Home)), 25, 20);
-    row("Ctrl+Right over words to the next line", 0, 0,
-        QKeySequence(key(ctrl, Qt::Key_Right), key(ctrl, Qt::Key_Right), key(ctrl, Qt::Key_Right),
-            key(ctrl, Qt::Key_Right)),
-        20, 20);
-    row("Ctrl+Right over punctuation", 20, 20, twice(key(ctrl, Qt::Key_Right)), 27, 27);
-    row("Ctrl+Right stops at a run of punctuation", 44, 44, twice(key(ctrl, Qt::Key_Right)), 47,
-        47);
-    row("Ctrl+Left over spaces and punctuation", 53, 53,
-        QKeySequence(key(ctrl, Qt::Key_Left), key(ctrl, Qt::Key_Left), key(ctrl, Qt::Key_Left),
-            key(ctrl, Qt::Key_Left)),
-        45, 45);
-    row("Ctrl+Shift+Left", 11, 11, QKeySequence(key(ctrl | shift, Qt::Key_Left)), 11, 8);
-    row("Up keeps the column", 36, 36, QKeySequence(Qt::Key_Up), 16, 16);
-    row("Down keeps the column across a short line", 17, 17,
-        QKeySequence(Qt::Key_Down, Qt::Key_Down, Qt::Key_Down), 57, 57);
-    row("Down and back up", 17, 17,
-        QKeySequence(Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Up), 17, 17);
-    row("Up on the first line", 5, 5, QKeySequence(Qt::Key_Up), 5, 5);
-    row("Shift+Up on the first line", 5, 5, QKeySequence(key(shift, Qt::Key_Up)), 5, 0);
-    row("Shift+Down", 5, 5, QKeySequence(key(shift, Qt::Key_Down)), 5, 25);
-    row("Shift+Down on the last line", 55, 55, QKeySequence(key(shift, Qt::Key_Down)), 55, 57);
-    row("Shift+PageDown", 5, 5, QKeySequence(key(shift, Qt::Key_PageDown)), 5, 57);
-    row("Shift+PageUp", 57, 57, QKeySequence(key(shift, Qt::Key_PageUp)), 57, 4);
-    row("Ctrl+Shift+End", 5, 5, QKeySequence(key(ctrl | shift, Qt::Key_End)), 5, 57);
-    row("Ctrl+Shift+Home", 25, 25, QKeySequence(key(ctrl | shift, Qt::Key_Home)), 25, 0);
-}
-
-void tst_LogPane::keysMoveTheCaret()
-{
-    QFETCH(qint64, anchor);
-    QFETCH(qint64, caret);
-    QFETCH(QKeySequence, keys);
-    QFETCH(qint64, expectedAnchor);
-    QFETCH(qint64, expectedCaret);
     LogPane pane;
     showLikeTheWindow(pane);
-    pane.append("Receive 16 1000001\r\n0000 : 1A 00 FF 07\r\n  x.y--z  w\r\nlast");
-    pane.select(anchor, caret);
-    QTest::keySequence(&pane, keys);
-    QCOMPARE(pane.caret(), expectedCaret);
-    QCOMPARE(pane.selectionStart() + pane.selectionEnd() - pane.caret(), expectedAnchor);
+    appendLines(pane, 0, kFirstLines);
+    const LogText &text = pane.content();
+    pane.setSelectionStart(text.lineStart(1) + 13);
+    QTest::keyClick(&pane, Qt::Key_PageDown, Qt::ShiftModifier);
+    const qint64 line = 1 + pane.verticalScrollBar()->pageStep();
+    QCOMPARE(pane.caret(), text.lineStart(line) + 13);
+    QCOMPARE(pane.selectionStart(), text.lineStart(1) + 13);
+}
+
+void tst_LogPane::contextMenuAtTheCaret_data()
+{
+    QTest::addColumn<bool>("menuKey");
+    QTest::newRow("Shift+F10") << false;
+    // As the platform delivers the Menu key: to the window, which hands it to the focus widget.
+    QTest::newRow("Menu") << true;
+}
+
+void tst_LogPane::contextMenuAtTheCaret()
+{
+    QFETCH(bool, menuKey);
+    LogPane pane;
+    showLikeTheWindow(pane);
+    pane.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    pane.append("Send 16 1\r\nReceive 4 2\r\n");
+    pane.setSelectionStart(14);
+    if (menuKey) {
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        QApplication::sendEvent(pane.windowHandle(), &event);
+    } else {
+        QTest::keyClick(&pane, Qt::Key_F10, Qt::ShiftModifier);
+    }
+    auto *menu = pane.findChild<QMenu *>();
+    QVERIFY(menu && menu->isVisible());
+    QCOMPARE(menu->pos(), pane.viewport()->mapToGlobal(pane.characterRect(14).center()));
+    menu->close();
 }
 
 void tst_LogPane::dragPastAnEdgeScrolls_data()
