@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include <array>
 #include <optional>
 
 namespace CommandLine {
@@ -169,8 +170,8 @@ public:
         m_parser.setApplicationDescription(text(Text::kDescription));
         // "-bogus" is one unknown option, as users of other Qt tools expect, not six letters.
         m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        m_parser.addOptions({ m_help, m_version, m_bind, m_peer, m_period, m_send, m_dump, m_log,
-            m_dumpLog, m_paneBudget });
+        for (const QCommandLineOption *option : m_options)
+            m_parser.addOption(*option);
     }
 
     Outcome read(const QStringList &arguments)
@@ -222,8 +223,8 @@ private:
                 return Complaint { typed(m_peer), m_reason };
         }
         if (m_parser.isSet(m_period)) {
-            const auto period
-                = readInteger(m_parser.value(m_period), Settings::kMinPeriod, Settings::kMaxPeriod, m_reason);
+            const auto period = readInteger(
+                m_parser.value(m_period), Settings::kMinPeriod, Settings::kMaxPeriod, m_reason);
             if (!period)
                 return Complaint { typed(m_period), m_reason };
             settings.period = int(*period);
@@ -274,8 +275,7 @@ private:
 
     const QCommandLineOption *find(const QString &name) const
     {
-        for (const QCommandLineOption *option : { &m_help, &m_version, &m_bind, &m_peer, &m_period,
-                 &m_send, &m_dump, &m_log, &m_dumpLog, &m_paneBudget }) {
+        for (const QCommandLineOption *option : m_options) {
             if (option->names().contains(name))
                 return option;
         }
@@ -363,7 +363,10 @@ private:
             .arg(Settings::kDefaultRemotePort),
         QStringLiteral("HOST:PORT") };
     const QCommandLineOption m_period { QStringLiteral("period"),
-        text(Text::kPeriod).arg(Settings::kMinPeriod).arg(Settings::kMaxPeriod).arg(Settings::kDefaultPeriod),
+        text(Text::kPeriod)
+            .arg(Settings::kMinPeriod)
+            .arg(Settings::kMaxPeriod)
+            .arg(Settings::kDefaultPeriod),
         QStringLiteral("MS") };
     const QCommandLineOption m_send { QStringLiteral("send"), text(Text::kSend) };
     const QCommandLineOption m_dump { QStringLiteral("dump"), text(Text::kDump) };
@@ -374,6 +377,9 @@ private:
     const QCommandLineOption m_paneBudget { QStringLiteral("pane-budget"),
         text(Text::kPaneBudget).arg(Settings::kDefaultPaneBudget / kMebibyte),
         QStringLiteral("MIB") };
+    // Every option once, in the order --help lists them.
+    const std::array<const QCommandLineOption *, 10> m_options { &m_help, &m_version, &m_bind,
+        &m_peer, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog, &m_paneBudget };
 
     QCommandLineParser m_parser;
     QString m_reason;
