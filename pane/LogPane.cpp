@@ -326,6 +326,7 @@ void LogPane::updateMetrics()
     m_lineHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
     m_charWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
     m_ascent = metrics.ascent();
+    m_glyphs = GlyphTable(font());
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(int(std::ceil(m_charWidth)));
     updateScrollBars();
@@ -526,8 +527,10 @@ void LogPane::paintEvent(QPaintEvent *)
             if (runTo <= runFrom)
                 return;
             painter.setPen(color);
-            painter.drawText(QPointF(columnX(runFrom), y + m_ascent),
-                QString::fromLatin1(bytes.sliced(runFrom, runTo - runFrom)));
+            const QPointF origin(columnX(runFrom), y + m_ascent);
+            const QByteArrayView run = bytes.sliced(runFrom, runTo - runFrom);
+            if (!m_glyphs.draw(painter, origin, run, m_charWidth))
+                painter.drawText(origin, QString::fromLatin1(run));
         };
         drawRun(0, from, pal.text().color());
         drawRun(from, to, pal.highlightedText().color());

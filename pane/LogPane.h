@@ -4,6 +4,7 @@
 #include "log/Caret.h"
 #include "log/LogText.h"
 #include "log/TextSearch.h"
+#include "pane/GlyphTable.h"
 
 #include <QAbstractScrollArea>
 #include <QTimer>
@@ -147,6 +148,7 @@ private:
     int m_lineHeight = 1;
     qreal m_charWidth = 1;
     qreal m_ascent = 0;
+    GlyphTable m_glyphs;
     // The text as assistive technology last heard of it.
     qint64 m_reportedBegin = 0;
     qint64 m_reportedEnd = 0;

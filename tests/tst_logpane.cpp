@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -136,6 +137,8 @@ private slots:
     void findSelectsAndHolds_data();
     void findSelectsAndHolds();
     void gridAgreesWithGlyphs();
+    void drawsWhatTheTextEngineDraws_data();
+    void drawsWhatTheTextEngineDraws();
     void focusIsVisible();
     void accessibleText();
     void fontIsFixedPitch();
@@ -697,6 +700,48 @@ void tst_LogPane::gridAgreesWithGlyphs()
     const QImage selected = pane.viewport()->grab().toImage();
     QCOMPARE(selected.pixelColor(lineEnd.center()), pane.palette().highlight().color());
     QCOMPARE(selected.pixelColor(lineEnd.center() + QPoint(0, pane.lineHeight())), base);
+}
+
+void tst_LogPane::drawsWhatTheTextEngineDraws_data()
+{
+    QTest::addColumn<QFont>("font");
+    QTest::newRow("the pane's face") << paneFont();
+    if (const QFont fractional = fractionalFont(); fractional.pixelSize() > 0)
+        QTest::newRow("a fractional advance") << fractional;
+}
+
+void tst_LogPane::drawsWhatTheTextEngineDraws()
+{
+    // The pane draws its glyphs from a table; each line must come out pixel for pixel as the
+    // text engine lays it out, control characters and letters beyond ASCII included.
+    QFETCH(QFont, font);
+    LogPane pane;
+    pane.setFocusPolicy(Qt::NoFocus); // no caret in the picture
+    pane.setFont(font);
+    pane.resize(700, 160);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    const QByteArrayList lines { "Send 16 -2147483648", "Receive 65507 1234567",
+        "0a0b0c0d ~!@#$%^&*()_+{}|:<>?", QByteArray("tab\there \x01\x7f \xe9\xfc\xff end") };
+    pane.append(lines.join("\r\n") + "\r\n");
+    QTRY_COMPARE(pane.verticalScrollBar()->value(), pane.verticalScrollBar()->minimum());
+    const QImage drawn = pane.viewport()->grab().toImage();
+
+    QImage expected(drawn.size(), drawn.format());
+    expected.setDevicePixelRatio(drawn.devicePixelRatio());
+    expected.fill(pane.palette().base().color());
+    QPainter painter(&expected);
+    painter.setFont(pane.font());
+    painter.setPen(pane.palette().text().color());
+    const qreal ascent = QFontMetricsF(pane.font()).ascent();
+    qint64 start = 0;
+    for (const QByteArray &line : lines) {
+        const QRect cell = pane.characterRect(start);
+        painter.drawText(QPointF(cell.left(), cell.top() + ascent), QString::fromLatin1(line));
+        start += line.size() + 2;
+    }
+    painter.end();
+    QCOMPARE(drawn, expected);
 }
 
 void tst_LogPane::focusIsVisible()
