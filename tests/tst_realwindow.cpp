@@ -3,6 +3,7 @@
 #include "BenchSupport.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QNetworkDatagram>
@@ -11,8 +12,10 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <cerrno>
 #include <csignal>
 #include <optional>
+#include <sys/mount.h>
 #include <utility>
 
 using TestSupport::kLocalPort;
@@ -24,9 +27,12 @@ namespace {
 // xdotool takes a regular expression: the caption is "Quillon2-1(UDP)".
 constexpr char kCaption[] = "^Quillon2-1\\(UDP\\)$";
 constexpr char kErrorCaption[] = "^Quillon2-1\\(UDP\\) エラー$";
-constexpr char kScreen[] = "1024x768x24";
+// Room for the window at scale 2 and for it to grow.
+constexpr char kScreen[] = "1600x1200x24";
 // The flood ends by itself after this long, should the test die before it ends it.
 constexpr int kFloodBoundMs = 60000;
+// A file system this small fills after a few hundred status lines.
+constexpr char kTinyFileSystem[] = "size=16k";
 
 // Floods the tool's port with 16-byte datagrams for as long as it lives.
 class Flood
@@ -40,6 +46,58 @@ public:
 private:
     Bench::Child m_child = Bench::startTimedFlood(kLocalPort, 16, kFloodBoundMs);
 };
+
+// A tmpfs of a few KiB, mounted for as long as it lives (which takes root).
+class TinyFileSystem
+{
+public:
+    TinyFileSystem() = default;
+    ~TinyFileSystem() { detach(); }
+    TinyFileSystem(const TinyFileSystem &) = delete;
+    TinyFileSystem &operator=(const TinyFileSystem &) = delete;
+
+    bool isMounted() const { return m_mounted; }
+    QString error() const { return qt_error_string(m_error); }
+    QString path() const { return m_dir.path(); }
+    // Takes the file system from its folder while whoever has a file open on it keeps writing
+    // there: from then on nothing is left mounted, even when the test is killed.
+    void detach()
+    {
+        if (std::exchange(m_mounted, false))
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+
+private:
+    const QTemporaryDir m_dir;
+    const QByteArray m_path = QFile::encodeName(m_dir.path());
+    bool m_mounted
+        = ::mount("tmpfs", m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, kTinyFileSystem) == 0;
+    const int m_error = m_mounted ? 0 : errno;
+};
+
+// The last row of a column that is the panes' white, counted from the top; -1 when none is.
+int lastWhiteRow(const QImage &image, int x)
+{
+    for (int y = image.height() - 1; y >= 0; --y) {
+        if (image.pixel(x, y) == qRgb(255, 255, 255))
+            return y;
+    }
+    return -1;
+}
+
+// The smallest rectangle that holds every pixel of the notice's red; empty when there is none.
+QRect redArea(const QImage &image)
+{
+    QRect area;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qRed(pixel) > 128 && qGreen(pixel) < 64 && qBlue(pixel) < 64)
+                area |= QRect(x, y, 1, 1);
+        }
+    }
+    return area;
+}
 
 } // namespace
 
@@ -62,6 +120,8 @@ private slots:
     void selectHoldAndDragWhileLinesArrive();
     void twoCopiesAsAPair();
     void windowDestroyedByAnotherProgramEndsTheRun();
+    void givenUpLogGrowsTheWindow_data();
+    void givenUpLogGrowsTheWindow();
 
 private:
     QByteArray tool(const QString &program, const QStringList &arguments);
@@ -460,6 +520,82 @@ void tst_RealWindow::windowDestroyedByAnotherProgramEndsTheRun()
     QCOMPARE(m_quillon.exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_quillon.exitCode(), 0);
     QVERIFY(portIsFree());
+}
+
+void tst_RealWindow::givenUpLogGrowsTheWindow_data()
+{
+    QTest::addColumn<int>("scale");
+    QTest::newRow("scale 1") << 1;
+    QTest::newRow("scale 2") << 2;
+}
+
+// A log file given up mid-run is said below the figures: the window grows by the notice and the
+// client area keeps every pixel, down to the status pane's bottom frame.
+void tst_RealWindow::givenUpLogGrowsTheWindow()
+{
+    QFETCH(int, scale);
+    TinyFileSystem disk;
+    if (!disk.isMounted()) {
+        const QByteArray why = "a tmpfs of " + QByteArray(kTinyFileSystem)
+            + " for the log to fill could not be mounted (this takes root): "
+            + disk.error().toLocal8Bit();
+        QSKIP(why.constData());
+    }
+    // A long path, so that the notice is wider than the window.
+    const QString folder = disk.path() + '/' + QString(150, 'd');
+    QVERIFY(QDir().mkdir(folder));
+    QProcessEnvironment environment = m_environment;
+    environment.insert("QT_SCALE_FACTOR", QString::number(scale));
+    m_quillon.setProcessEnvironment(environment);
+    startTool({ "--log", folder + "/status-log-of-a-long-run.log" });
+    const QString window = waitForWindow();
+    if (window.isEmpty())
+        QFAIL(whyNoWindow().constData());
+    // The tool opened its log before it showed the window.
+    disk.detach();
+
+    // The rows from the status pane's bottom frame down to the client area's end, left of the
+    // pane's scroll bar, from the panes' white inside: the status pane is the lower one.
+    const QImage before = screenshot(window);
+    const int column = 200 * scale;
+    const int paneEnd = lastWhiteRow(before, column) + 1;
+    QVERIFY2(paneEnd > 0, "no status pane in the screenshot");
+    const QRect frame(0, paneEnd, column, 4 * scale);
+
+    // Lines until the file system is full and the notice shows.
+    QUdpSocket sender;
+    QImage after;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     for (int i = 0; i < 200; ++i)
+                         sender.writeDatagram(
+                             QByteArray(16, 'n'), QHostAddress::LocalHost, kLocalPort);
+                     after = screenshot(window);
+                     return !redArea(after).isEmpty();
+                 },
+                 20000),
+        "no notice; the tool's stderr: " + m_quillon.readAllStandardError());
+    // The window takes the notice in: it grows, then holds still. When it does not grow, this
+    // waits in vain.
+    (void)QTest::qWaitFor([&] {
+        const QImage previous = std::exchange(after, screenshot(window));
+        return after.height() != before.height() && after.size() == previous.size()
+            && redArea(after) == redArea(previous);
+    });
+    const QRect notice = redArea(after);
+    const QByteArray sizes = QByteArray::number(before.height())
+        + " pixels high before the notice, " + QByteArray::number(after.height())
+        + " after; the notice's red spans " + QByteArray::number(notice.height()) + " rows";
+    QVERIFY2(after.copy(frame) == before.copy(frame),
+        "the status pane's bottom frame changed (rows " + QByteArray::number(frame.top()) + " to "
+            + QByteArray::number(frame.bottom()) + "); " + sizes);
+    QVERIFY2(after.height() - before.height() >= notice.height(), sizes);
+    // Cut off, the notice would run into the window's edge.
+    QVERIFY2(notice.right() < after.width() - 1 && notice.bottom() < after.height() - 1,
+        "the notice is cut off at the window's edge: its red reaches column "
+            + QByteArray::number(notice.right()) + " and row " + QByteArray::number(notice.bottom())
+            + " of a window " + QByteArray::number(after.width()) + " by "
+            + QByteArray::number(after.height()));
 }
 
 QTEST_GUILESS_MAIN(tst_RealWindow)
