@@ -273,6 +273,16 @@ qint64 Bench::waitFlood(Child &child)
     return sent;
 }
 
+void Bench::endChild(Child &child)
+{
+    if (child.pid <= 0)
+        return;
+    ::kill(child.pid, SIGKILL);
+    ::close(child.resultFd);
+    ::waitpid(child.pid, nullptr, 0);
+    child = Child();
+}
+
 Bench::PeriodFigures Bench::periodFigures(const std::vector<qint64> &arrivalsNs, double periodMs)
 {
     PeriodFigures figures;

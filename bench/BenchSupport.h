@@ -45,6 +45,8 @@ Child startPacedFlood(quint16 port, int perSecond, int durationMs, int (*sizeOf)
 Child startTimedFlood(quint16 port, int size, int durationMs);
 // Datagrams the flood child actually handed to the system.
 qint64 waitFlood(Child &child);
+// Ends a child at once, without its figures, and reaps it: for a flood wanted only until then.
+void endChild(Child &child);
 
 struct PeriodFigures
 {

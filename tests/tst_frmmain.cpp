@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "RecordingReporter.h"
 #include "ScriptedLookup.h"
+#include "TestSupport.h"
 #include "app/StatisticsView.h"
 #include "app/frmMain.h"
 #include "engine/Timer.h"
@@ -20,6 +21,7 @@
 #include <QMessageBox>
 #include <QNetworkDatagram>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -28,8 +30,12 @@
 #include <QUdpSocket>
 
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <netdb.h>
+#include <optional>
+
+using TestSupport::portIsFree;
 
 namespace {
 
@@ -40,9 +46,10 @@ struct Window
     RecordingReporter reporter;
     std::unique_ptr<frmMain> window;
 
-    explicit Window(const Settings &settings = {}, std::unique_ptr<HostLookup> lookup = {})
-        : window(std::make_unique<frmMain>(
-            [] { return kFixedTick; }, reporter, settings, std::move(lookup)))
+    explicit Window(
+        const Settings &settings = {}, std::unique_ptr<HostLookup> lookup = {},
+        TickSource tick = [] { return kFixedTick; })
+        : window(std::make_unique<frmMain>(std::move(tick), reporter, settings, std::move(lookup)))
     { }
 
     template <typename T> T *get(const char *name) const
@@ -76,11 +83,41 @@ void answerNextDialog(QObject *context, const QString &path = {})
     });
 }
 
-bool portIsFree()
+// The status line of a datagram of `size` bytes, at the fixed tick, without its line end.
+QByteArray receiveLine(qsizetype size)
 {
-    QUdpSocket probe;
-    return probe.bind(QHostAddress::Any, frmMain::kLocalPort);
+    return "Receive " + QByteArray::number(size) + " 7654321";
 }
+
+// A peer on the tool's remote port that sends back what `echo` makes of each datagram, until
+// it returns nothing.
+class EchoPeer : public QObject
+{
+public:
+    using Echo = std::function<std::optional<QByteArray>(const QByteArray &)>;
+    explicit EchoPeer(Echo echo)
+        : m_echo(std::move(echo))
+    {
+        m_bound = m_socket.bind(QHostAddress::LocalHost, frmMain::kRemotePort);
+        connect(&m_socket, &QUdpSocket::readyRead, this, &EchoPeer::answer);
+    }
+    bool isBound() const { return m_bound; }
+
+private:
+    void answer()
+    {
+        while (m_socket.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = m_socket.receiveDatagram();
+            if (const std::optional<QByteArray> reply = m_echo(datagram.data()))
+                m_socket.writeDatagram(
+                    *reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+        }
+    }
+
+    const Echo m_echo;
+    QUdpSocket m_socket;
+    bool m_bound = false;
+};
 
 QList<QByteArray> lines(const LogPane *pane)
 {
@@ -130,6 +167,10 @@ private slots:
     void savedLogIsThePaneText();
     void fileLogsGetEveryLine();
     void failingFileLogIsSaidOnceAndTheRunGoesOn();
+
+private:
+    // The file dialogs remember their folders.
+    const TestSupport::TestModeSettings m_settings;
 };
 
 void tst_frmMain::layout_data()
@@ -356,7 +397,8 @@ void tst_frmMain::peerLookup()
     QCOMPARE(lookup->asked, QStringList { "peer.test" });
 
     // Unanswered, ticks send nothing, count nothing and log nothing; the window still works.
-    QTest::qWait(100);
+    const QSignalSpy ticks(w.timer(), &Timer::tick);
+    QTRY_VERIFY(ticks.size() >= 5);
     QVERIFY(!peer.hasPendingDatagrams());
     QCOMPARE(w.window->patternCounter(), 0);
     QCOMPARE(w.status()->text(), QByteArray());
@@ -519,22 +561,15 @@ void tst_frmMain::receivedSizes()
                  ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, frmMain::kLocalPort),
         qint64(size));
     QTRY_VERIFY(!w.status()->text().isEmpty());
-    QCOMPARE(w.status()->text(), "Receive " + QByteArray::number(size) + " 7654321\r\n");
+    QCOMPARE(w.status()->text(), receiveLine(size) + "\r\n");
     QCOMPARE(w.dump()->text(), dump ? Common::HexDump(payload) + "\r\n" : QByteArray());
 }
 
 void tst_frmMain::sendAndReceiveInterleave()
 {
-    // An echo peer: every datagram the tool sends comes straight back.
-    QUdpSocket peer;
-    QVERIFY(peer.bind(QHostAddress::LocalHost, frmMain::kRemotePort));
-    connect(&peer, &QUdpSocket::readyRead, this, [&peer] {
-        while (peer.hasPendingDatagrams()) {
-            const QNetworkDatagram datagram = peer.receiveDatagram();
-            peer.writeDatagram(
-                datagram.data().left(5), datagram.senderAddress(), quint16(datagram.senderPort()));
-        }
-    });
+    // Every datagram the tool sends comes straight back, cut to five bytes.
+    const EchoPeer peer([](const QByteArray &data) { return data.left(5); });
+    QVERIFY(peer.isBound());
     Window w;
     w.period()->setValue(30);
     w.send()->click();
@@ -545,7 +580,7 @@ void tst_frmMain::sendAndReceiveInterleave()
     const QList<QByteArray> status = lines(w.status());
     for (int i = 0; i + 1 < status.size(); i += 2) {
         QCOMPARE(status[i], QByteArray("Send 16 7654321"));
-        QCOMPARE(status[i + 1], QByteArray("Receive 5 7654321"));
+        QCOMPARE(status[i + 1], receiveLine(5));
     }
 }
 
@@ -588,7 +623,7 @@ void tst_frmMain::burstIsLoggedCompletelyInOrder()
     }
     const QList<QByteArray> status = lines(w.status());
     for (int i = 0; i < kBurst; ++i)
-        QCOMPARE(status[i], "Receive " + QByteArray::number(i % 64) + " 7654321");
+        QCOMPARE(status[i], receiveLine(i % 64));
 }
 
 void tst_frmMain::fullLinkDropsWithoutSendLine()
@@ -620,27 +655,21 @@ void tst_frmMain::fullLinkDropsWithoutSendLine()
 void tst_frmMain::statisticsOfAnEchoThatDropsATenth()
 {
     // A real clock: the check tells a gap from a late datagram by time.
-    RecordingReporter reporter;
-    frmMain window(systemUptimeMilliseconds, reporter);
-    auto *const send = window.findChild<QPushButton *>("cmdSend");
-    auto *const bar = window.findChild<StatisticsView *>("statistics");
-    // An echo peer that loses every tenth datagram and stops the sender after the 105th.
-    QUdpSocket peer;
-    QVERIFY(peer.bind(QHostAddress::LocalHost, frmMain::kRemotePort));
+    Window w({}, {}, systemUptimeMilliseconds);
+    StatisticsView *const bar = w.statistics();
+    // Loses every tenth datagram and stops the sender after the 105th.
     int seen = 0;
-    connect(&peer, &QUdpSocket::readyRead, this, [&] {
-        while (peer.hasPendingDatagrams()) {
-            const QNetworkDatagram datagram = peer.receiveDatagram();
-            if (++seen % 10 != 0)
-                peer.writeDatagram(
-                    datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort()));
-            if (seen == 105)
-                send->click();
-        }
+    const EchoPeer peer([&](const QByteArray &data) -> std::optional<QByteArray> {
+        if (++seen == 105)
+            w.send()->click();
+        if (seen % 10 == 0)
+            return {};
+        return data;
     });
-    window.findChild<QSlider *>("sldPeriod")->setValue(2);
-    send->click();
-    const LinkStatistics &statistics = window.statistics();
+    QVERIFY(peer.isBound());
+    w.period()->setValue(2);
+    w.send()->click();
+    const LinkStatistics &statistics = w.window->statistics();
     QTRY_VERIFY_WITH_TIMEOUT(seen >= 105 && qint64(seen) == statistics.sentDatagrams(), 10000);
     // A loss shows only once a later datagram has come back.
     const qint64 sent = statistics.sentDatagrams();
@@ -654,16 +683,16 @@ void tst_frmMain::statisticsOfAnEchoThatDropsATenth()
     QCOMPARE(bar->accessibleName(), QStringLiteral("リンク統計"));
     QVERIFY(bar->accessibleDescription().contains(QStringLiteral("欠落 %1 ").arg(lost)));
 
-    window.findChild<QAction *>("mnuCopyStatistics")->trigger();
+    w.action("mnuCopyStatistics")->trigger();
     QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("欠落 %1 ").arg(lost)));
 
-    window.findChild<QPushButton *>("cmdMonitorInit")->click();
+    w.get<QPushButton>("cmdMonitorInit")->click();
     QVERIFY2(bar->text().contains(QStringLiteral("送信 0 (0 B)"))
             && bar->text().contains(QStringLiteral("受信 0 (0 B)"))
             && bar->text().contains(QStringLiteral("欠落 0 ")),
         qPrintable(bar->text()));
-    QVERIFY(window.patternCounter() != 0);
-    QVERIFY(reporter.reports.isEmpty());
+    QVERIFY(w.window->patternCounter() != 0);
+    QVERIFY(w.reporter.reports.isEmpty());
 }
 
 void tst_frmMain::figures_data()
@@ -772,7 +801,7 @@ void tst_frmMain::fileLogsGetEveryLine()
         for (int i = 0; i < kDatagrams; ++i) {
             const QByteArray payload(i % 200, char(i));
             sender.writeDatagram(payload, QHostAddress::LocalHost, frmMain::kLocalPort);
-            expectedStatus += "Receive " + QByteArray::number(payload.size()) + " 7654321\r\n";
+            expectedStatus += receiveLine(payload.size()) + "\r\n";
             expectedDump += Common::HexDump(payload) + "\r\n";
         }
         QTRY_COMPARE(w.window->statistics().receivedDatagrams(), kDatagrams);

@@ -1,5 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Starts the real binary in a real X server and drives it with real input events.
+#include "BenchSupport.h"
+#include "TestSupport.h"
+
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QNetworkDatagram>
@@ -8,54 +12,92 @@
 #include <QTest>
 #include <QUdpSocket>
 
-#include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
-#include <netinet/in.h>
 #include <optional>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/mount.h>
+#include <utility>
+
+using TestSupport::kLocalPort;
+using TestSupport::kPeerPort;
+using TestSupport::portIsFree;
 
 namespace {
 
-constexpr quint16 kLocalPort = 20320;
-constexpr quint16 kPeerPort = 20319;
 // xdotool takes a regular expression: the caption is "Quillon2-1(UDP)".
 constexpr char kCaption[] = "^Quillon2-1\\(UDP\\)$";
 constexpr char kErrorCaption[] = "^Quillon2-1\\(UDP\\) エラー$";
+// Room for the window at scale 2 and for it to grow.
+constexpr char kScreen[] = "1600x1200x24";
+// The flood ends by itself after this long, should the test die before it ends it.
+constexpr int kFloodBoundMs = 60000;
+// A file system this small fills after a few hundred status lines.
+constexpr char kTinyFileSystem[] = "size=16k";
 
-// A child process that sends 16-byte datagrams to the tool as fast as it can until killed.
+// Floods the tool's port with 16-byte datagrams for as long as it lives.
 class Flood
 {
 public:
-    Flood()
-    {
-        m_pid = ::fork();
-        if (m_pid != 0)
-            return;
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(kLocalPort);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const char payload[16] = {};
-        for (;;)
-            ::sendto(
-                fd, payload, sizeof payload, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
-    }
-    ~Flood()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
+    Flood() = default;
+    ~Flood() { Bench::endChild(m_child); }
     Flood(const Flood &) = delete;
     Flood &operator=(const Flood &) = delete;
 
 private:
-    pid_t m_pid = -1;
+    Bench::Child m_child = Bench::startTimedFlood(kLocalPort, 16, kFloodBoundMs);
 };
+
+// A tmpfs of a few KiB, mounted for as long as it lives (which takes root).
+class TinyFileSystem
+{
+public:
+    TinyFileSystem() = default;
+    ~TinyFileSystem() { detach(); }
+    TinyFileSystem(const TinyFileSystem &) = delete;
+    TinyFileSystem &operator=(const TinyFileSystem &) = delete;
+
+    bool isMounted() const { return m_mounted; }
+    QString error() const { return qt_error_string(m_error); }
+    QString path() const { return m_dir.path(); }
+    // Takes the file system from its folder while whoever has a file open on it keeps writing
+    // there: from then on nothing is left mounted, even when the test is killed.
+    void detach()
+    {
+        if (std::exchange(m_mounted, false))
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+
+private:
+    const QTemporaryDir m_dir;
+    const QByteArray m_path = QFile::encodeName(m_dir.path());
+    bool m_mounted
+        = ::mount("tmpfs", m_path.constData(), "tmpfs", MS_NOSUID | MS_NODEV, kTinyFileSystem) == 0;
+    const int m_error = m_mounted ? 0 : errno;
+};
+
+// The last row of a column that is the panes' white, counted from the top; -1 when none is.
+int lastWhiteRow(const QImage &image, int x)
+{
+    for (int y = image.height() - 1; y >= 0; --y) {
+        if (image.pixel(x, y) == qRgb(255, 255, 255))
+            return y;
+    }
+    return -1;
+}
+
+// The smallest rectangle that holds every pixel of the notice's red; empty when there is none.
+QRect redArea(const QImage &image)
+{
+    QRect area;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (qRed(pixel) > 128 && qGreen(pixel) < 64 && qBlue(pixel) < 64)
+                area |= QRect(x, y, 1, 1);
+        }
+    }
+    return area;
+}
 
 } // namespace
 
@@ -78,14 +120,17 @@ private slots:
     void selectHoldAndDragWhileLinesArrive();
     void twoCopiesAsAPair();
     void windowDestroyedByAnotherProgramEndsTheRun();
+    void givenUpLogGrowsTheWindow_data();
+    void givenUpLogGrowsTheWindow();
 
 private:
     QByteArray tool(const QString &program, const QStringList &arguments);
     QByteArray xdotool(const QStringList &arguments) { return tool("xdotool", arguments); }
     QString waitForWindow(const char *caption = kCaption);
+    int visibleWindowsOfTheTool();
     QByteArray whyNoWindow();
     void startTool(const QStringList &arguments = {});
-    bool portIsFree();
+    QImage screenshot(const QString &window);
     QImage statusPaneImage(const QString &window);
     QByteArray clipboard(const char *selection = "clipboard");
 
@@ -101,8 +146,8 @@ void tst_RealWindow::initTestCase()
     // Xvfb picks a free display and prints its number on the descriptor we give it.
     // -noreset: by default the server resets when its last client leaves, and a tool started
     // at that moment cannot connect.
-    m_xvfb.start("Xvfb",
-        { "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset" });
+    m_xvfb.start(
+        "Xvfb", { "-displayfd", "1", "-screen", "0", kScreen, "-nolisten", "tcp", "-noreset" });
     QVERIFY2(m_xvfb.waitForStarted(), "Xvfb is missing: scripts/deps.sh test installs it");
     QByteArray display;
     QTRY_VERIFY_WITH_TIMEOUT((display += m_xvfb.readAllStandardOutput()).endsWith('\n'), 10000);
@@ -145,6 +190,7 @@ QByteArray tst_RealWindow::tool(const QString &program, const QStringList &argum
     return process.readAllStandardOutput().trimmed();
 }
 
+// Polled rather than `search --sync`, which looks only twice a second.
 QString tst_RealWindow::waitForWindow(const char *caption)
 {
     QString window;
@@ -157,11 +203,18 @@ QString tst_RealWindow::waitForWindow(const char *caption)
             return !window.isEmpty();
         },
         20000);
-    if (!window.isEmpty()) {
+    // The focus event reaches the tool before any key sent after it.
+    if (!window.isEmpty())
         xdotool({ "windowfocus", "--sync", window });
-        QTest::qWait(300);
-    }
     return window;
+}
+
+// The window and, while one is open, its menu.
+int tst_RealWindow::visibleWindowsOfTheTool()
+{
+    const QByteArray found
+        = xdotool({ "search", "--onlyvisible", "--pid", QString::number(m_quillon.processId()) });
+    return found.isEmpty() ? 0 : int(found.count('\n')) + 1;
 }
 
 // Reads the tool's stderr, so only for a test that has already failed.
@@ -179,28 +232,27 @@ void tst_RealWindow::startTool(const QStringList &arguments)
     QVERIFY(m_quillon.waitForStarted());
 }
 
-// The inside of the status pane, left of its scroll bar, from a screenshot of the window. The
-// window's height is menu bar, client area and status bar; these rows lie inside the pane for
-// any status bar from one to five lines high.
-QImage tst_RealWindow::statusPaneImage(const QString &window)
+QImage tst_RealWindow::screenshot(const QString &window)
 {
     QProcess shot;
     shot.setProcessEnvironment(m_environment);
     shot.start("import", { "-window", window, "png:-" });
     shot.waitForFinished(20000);
-    const QImage image = QImage::fromData(shot.readAllStandardOutput(), "PNG");
+    return QImage::fromData(shot.readAllStandardOutput(), "PNG");
+}
+
+// The inside of the status pane, left of its scroll bar, from a screenshot of the window. The
+// window's height is menu bar, client area and status bar; these rows lie inside the pane for
+// any status bar from one to five lines high.
+QImage tst_RealWindow::statusPaneImage(const QString &window)
+{
+    const QImage image = screenshot(window);
     return image.copy(4, image.height() - 190, 200, 90);
 }
 
 QByteArray tst_RealWindow::clipboard(const char *selection)
 {
     return tool("xclip", { "-o", "-selection", selection });
-}
-
-bool tst_RealWindow::portIsFree()
-{
-    QUdpSocket probe;
-    return probe.bind(QHostAddress::Any, kLocalPort);
 }
 
 void tst_RealWindow::exitThroughFileMenu()
@@ -211,9 +263,9 @@ void tst_RealWindow::exitThroughFileMenu()
         QFAIL(whyNoWindow().constData());
     QVERIFY(!portIsFree());
 
-    // Click "ファイル" in the menu bar; Up then takes the last item, "終了".
+    // Click "ファイル" in the menu bar; once the menu is open, Up takes its last item, "終了".
     xdotool({ "mousemove", "--window", window, "20", "8", "click", "1" });
-    QTest::qWait(500);
+    QTRY_COMPARE(visibleWindowsOfTheTool(), 2);
     xdotool({ "key", "--clearmodifiers", "Up", "Return" });
 
     QVERIFY(m_quillon.waitForFinished(10000));
@@ -231,7 +283,8 @@ void tst_RealWindow::sendKeyStartsThePattern()
     if (window.isEmpty())
         QFAIL(whyNoWindow().constData());
 
-    // Focus starts in the dump pane; Tab reaches "送信", space presses it.
+    // Focus starts in the dump pane; Tab reaches "送信", space presses it. The first datagram
+    // leaves at once, the second a default period later.
     xdotool({ "key", "--clearmodifiers", "Tab", "space" });
     QList<QPair<qint64, QByteArray>> arrivals;
     QElapsedTimer clock;
@@ -240,17 +293,14 @@ void tst_RealWindow::sendKeyStartsThePattern()
         [&] {
             while (peer.hasPendingDatagrams())
                 arrivals.append({ clock.elapsed(), peer.receiveDatagram().data() });
-            return arrivals.size() >= 4;
+            return arrivals.size() >= 2;
         },
         10000));
     for (int i = 0; i < arrivals.size(); ++i)
         QCOMPARE(arrivals[i].second, QByteArray(4, char(i)) + QByteArray(12, '\0'));
-    for (int i = 1; i < arrivals.size(); ++i) {
-        const qint64 period = arrivals[i].first - arrivals[i - 1].first;
-        QVERIFY2(period > 350 && period < 650, QByteArray::number(period));
-    }
+    const qint64 period = arrivals[1].first - arrivals[0].first;
+    QVERIFY2(period > 350 && period < 650, QByteArray::number(period));
 }
-
 void tst_RealWindow::statusPaneCopiesToClipboard()
 {
     QTemporaryDir scratch;
@@ -329,14 +379,25 @@ void tst_RealWindow::terminationSignalClosesCleanly()
 {
     QFETCH(int, signalNumber);
     QFETCH(bool, flood);
-    startTool();
+    QTemporaryDir scratch;
+    const QString logPath = scratch.filePath("status.log");
+    startTool({ "--log", logPath });
     if (waitForWindow().isEmpty())
         QFAIL(whyNoWindow().constData());
     xdotool({ "key", "--clearmodifiers", "Tab", "space" });
     std::optional<Flood> flooding;
     if (flood)
         flooding.emplace();
-    QTest::qWait(1000);
+    // The signal comes while the tool sends and, with the flood, receives.
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            log.seek(0);
+            const QByteArray logged = log.readAll();
+            return logged.contains("Send 16 ") && (!flood || logged.contains("Receive 16 "));
+        }(),
+        10000);
     QVERIFY(m_quillon.state() == QProcess::Running);
 
     ::kill(pid_t(m_quillon.processId()), signalNumber);
@@ -358,14 +419,20 @@ void tst_RealWindow::selectHoldAndDragWhileLinesArrive()
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
     QTRY_VERIFY(log.size() > 0);
+    // Lines are "Send 16 <tick>\r\n", at least 11 bytes; the file has them all.
+    constexpr qint64 kShortestLine = 11;
+    const auto linesArrive = [&log](int count) {
+        const qint64 from = log.size();
+        return QTest::qWaitFor([&] { return log.size() >= from + count * kShortestLine; }, 10000);
+    };
 
-    // Ctrl+A in the status pane takes what it holds then; a second later, while lines went on
-    // arriving, Ctrl+C copies exactly that.
+    // Ctrl+A in the status pane takes what it holds then; after 50 more lines Ctrl+C copies
+    // exactly that.
     xdotool({ "key", "--clearmodifiers", "Tab", "Tab" });
     const qint64 before = log.size();
     xdotool({ "key", "--clearmodifiers", "ctrl+a" });
     const qint64 after = log.size();
-    QTest::qWait(1000);
+    QVERIFY(linesArrive(50));
     xdotool({ "key", "--clearmodifiers", "ctrl+c" });
     QByteArray copied;
     QTRY_VERIFY((copied = clipboard()).size() > 0);
@@ -378,26 +445,30 @@ void tst_RealWindow::selectHoldAndDragWhileLinesArrive()
             + QByteArray::number(after) + " logged around Ctrl+A");
     // xclip's output was trimmed of the last line end.
     QVERIFY(logged.startsWith(copied + "\r\n"));
-    QVERIFY(logged.size() > copied.size() + 50 * 20);
+    QVERIFY(logged.size() > copied.size() + 40 * kShortestLine);
     QCOMPARE(clipboard("primary"), copied);
 
-    // Ctrl+Home holds the view while lines arrive; Ctrl+End follows again.
+    // Ctrl+Home holds the view while lines arrive; Ctrl+End follows again. The view is held
+    // once two screenshots in a row agree: following, it changes between any two.
     xdotool({ "key", "--clearmodifiers", "ctrl+Home" });
-    QTest::qWait(100);
-    const QImage held = statusPaneImage(window);
-    QTest::qWait(1000);
+    QImage held;
+    QVERIFY(QTest::qWaitFor([&] {
+        const QImage previous = std::exchange(held, statusPaneImage(window));
+        return held == previous;
+    }));
+    QVERIFY(linesArrive(50));
     QCOMPARE(statusPaneImage(window), held);
     xdotool({ "key", "--clearmodifiers", "ctrl+End" });
     QTRY_VERIFY(statusPaneImage(window) != held);
 
-    // A mouse drag across three rows in the middle of the pane holds it and survives a second
-    // of arrivals; it is offered as the primary selection too.
+    // A mouse drag across three rows in the middle of the pane holds it and survives 50 more
+    // lines; it is offered as the primary selection too.
     const QByteArray geometry = xdotool({ "getwindowgeometry", window });
     const int height = geometry.mid(geometry.lastIndexOf('x') + 1).toInt();
     xdotool({ "mousemove", "--window", window, "10", QString::number(height - 150), "mousedown",
         "1", "mousemove", "--window", window, "60", QString::number(height - 130), "mousemove",
         "--window", window, "120", QString::number(height - 110), "mouseup", "1" });
-    QTest::qWait(1000);
+    QVERIFY(linesArrive(50));
     xdotool({ "key", "--clearmodifiers", "ctrl+c" });
     QByteArray dragged;
     QTRY_VERIFY((dragged = clipboard()) != copied);
@@ -405,7 +476,7 @@ void tst_RealWindow::selectHoldAndDragWhileLinesArrive()
     log.seek(0);
     QVERIFY(log.readAll().contains(dragged));
     QCOMPARE(clipboard("primary"), dragged);
-    QTest::qWait(500);
+    QVERIFY(linesArrive(20));
     xdotool({ "key", "--clearmodifiers", "ctrl+c" });
     QCOMPARE(clipboard(), dragged);
 }
@@ -449,6 +520,82 @@ void tst_RealWindow::windowDestroyedByAnotherProgramEndsTheRun()
     QCOMPARE(m_quillon.exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_quillon.exitCode(), 0);
     QVERIFY(portIsFree());
+}
+
+void tst_RealWindow::givenUpLogGrowsTheWindow_data()
+{
+    QTest::addColumn<int>("scale");
+    QTest::newRow("scale 1") << 1;
+    QTest::newRow("scale 2") << 2;
+}
+
+// A log file given up mid-run is said below the figures: the window grows by the notice and the
+// client area keeps every pixel, down to the status pane's bottom frame.
+void tst_RealWindow::givenUpLogGrowsTheWindow()
+{
+    QFETCH(int, scale);
+    TinyFileSystem disk;
+    if (!disk.isMounted()) {
+        const QByteArray why = "a tmpfs of " + QByteArray(kTinyFileSystem)
+            + " for the log to fill could not be mounted (this takes root): "
+            + disk.error().toLocal8Bit();
+        QSKIP(why.constData());
+    }
+    // A long path, so that the notice is wider than the window.
+    const QString folder = disk.path() + '/' + QString(150, 'd');
+    QVERIFY(QDir().mkdir(folder));
+    QProcessEnvironment environment = m_environment;
+    environment.insert("QT_SCALE_FACTOR", QString::number(scale));
+    m_quillon.setProcessEnvironment(environment);
+    startTool({ "--log", folder + "/status-log-of-a-long-run.log" });
+    const QString window = waitForWindow();
+    if (window.isEmpty())
+        QFAIL(whyNoWindow().constData());
+    // The tool opened its log before it showed the window.
+    disk.detach();
+
+    // The rows from the status pane's bottom frame down to the client area's end, left of the
+    // pane's scroll bar, from the panes' white inside: the status pane is the lower one.
+    const QImage before = screenshot(window);
+    const int column = 200 * scale;
+    const int paneEnd = lastWhiteRow(before, column) + 1;
+    QVERIFY2(paneEnd > 0, "no status pane in the screenshot");
+    const QRect frame(0, paneEnd, column, 4 * scale);
+
+    // Lines until the file system is full and the notice shows.
+    QUdpSocket sender;
+    QImage after;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     for (int i = 0; i < 200; ++i)
+                         sender.writeDatagram(
+                             QByteArray(16, 'n'), QHostAddress::LocalHost, kLocalPort);
+                     after = screenshot(window);
+                     return !redArea(after).isEmpty();
+                 },
+                 20000),
+        "no notice; the tool's stderr: " + m_quillon.readAllStandardError());
+    // The window takes the notice in: it grows, then holds still. When it does not grow, this
+    // waits in vain.
+    (void)QTest::qWaitFor([&] {
+        const QImage previous = std::exchange(after, screenshot(window));
+        return after.height() != before.height() && after.size() == previous.size()
+            && redArea(after) == redArea(previous);
+    });
+    const QRect notice = redArea(after);
+    const QByteArray sizes = QByteArray::number(before.height())
+        + " pixels high before the notice, " + QByteArray::number(after.height())
+        + " after; the notice's red spans " + QByteArray::number(notice.height()) + " rows";
+    QVERIFY2(after.copy(frame) == before.copy(frame),
+        "the status pane's bottom frame changed (rows " + QByteArray::number(frame.top()) + " to "
+            + QByteArray::number(frame.bottom()) + "); " + sizes);
+    QVERIFY2(after.height() - before.height() >= notice.height(), sizes);
+    // Cut off, the notice would run into the window's edge.
+    QVERIFY2(notice.right() < after.width() - 1 && notice.bottom() < after.height() - 1,
+        "the notice is cut off at the window's edge: its red reaches column "
+            + QByteArray::number(notice.right()) + " and row " + QByteArray::number(notice.bottom())
+            + " of a window " + QByteArray::number(after.width()) + " by "
+            + QByteArray::number(after.height()));
 }
 
 QTEST_GUILESS_MAIN(tst_RealWindow)

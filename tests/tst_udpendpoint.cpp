@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ScriptedLookup.h"
+#include "TestSupport.h"
 #include "net/UdpEndpoint.h"
 
 #include <QNetworkDatagram>
@@ -13,10 +14,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+using TestSupport::kLocalPort;
+using TestSupport::kPeerPort;
 
-constexpr quint16 kLocalPort = 20320;
-constexpr quint16 kPeerPort = 20319;
+namespace {
 
 using Path = DatagramBatch::Path;
 using Outcome = SendResult::Outcome;
