@@ -5,6 +5,7 @@
 #include "app/Captions.h"
 #include "app/Controls.h"
 #include "app/ExternalDestroyWatch.h"
+#include "app/NoticeView.h"
 #include "app/StatisticsView.h"
 #include "engine/LinkEngine.h"
 #include "engine/Timer.h"
@@ -46,8 +47,6 @@ constexpr QRect kPeriodRect = fromTwips(4080, 1560, 1935, 495);
 constexpr QRect kDumpBoxRect = fromTwips(4320, 3360, 1215, 375);
 constexpr QRect kClearRect = fromTwips(4080, 2520, 1935, 495);
 
-constexpr QMargins kNoticeMargins(4, 2, 4, 2);
-
 QString caption(const char *text)
 {
     return QString::fromUtf8(text);
@@ -85,7 +84,7 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     , tmr1(&m_engine->timer())
     , wskClient(&m_engine->endpoint())
     , m_statisticsView(new StatisticsView(this))
-    , m_fileLogNotice(new QLabel(this))
+    , m_fileLogNotice(new NoticeView(this))
 {
     setWindowTitle(titleFor(settings));
     setWindowIcon(appIcon());
@@ -117,9 +116,6 @@ void frmMain::setUpClientArea()
     column->addWidget(m_fileLogNotice);
     setCentralWidget(central);
     m_fileLogNotice->setObjectName(QStringLiteral("fileLogNotice"));
-    m_fileLogNotice->setWordWrap(true);
-    m_fileLogNotice->setStyleSheet(QStringLiteral("color: #b00000"));
-    m_fileLogNotice->setContentsMargins(kNoticeMargins);
     m_fileLogNotice->hide();
 
     txtDump->setAccessibleName(caption(Captions::kDumpPaneName));

@@ -21,6 +21,7 @@ class QCheckBox;
 class QLabel;
 class QMenu;
 class QPushButton;
+class NoticeView;
 class QSlider;
 class StatisticsView;
 class Timer;
@@ -106,5 +107,5 @@ private:
     QAction *mnuExit = nullptr;
     StatisticsView *const m_statisticsView;
     // Says that a log file was given up; hidden until one is.
-    QLabel *const m_fileLogNotice;
+    NoticeView *const m_fileLogNotice;
 };

@@ -2,6 +2,7 @@
 #include "RecordingReporter.h"
 #include "ScriptedLookup.h"
 #include "TestSupport.h"
+#include "app/NoticeView.h"
 #include "app/StatisticsView.h"
 #include "app/frmMain.h"
 #include "engine/Timer.h"
@@ -822,7 +823,7 @@ void tst_frmMain::failingFileLogIsSaidOnceAndTheRunGoesOn()
     w.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
     const QSize client = w.get<QWidget>("client")->size();
-    auto *const notice = w.get<QLabel>("fileLogNotice");
+    auto *const notice = w.get<NoticeView>("fileLogNotice");
     QUdpSocket sender;
     for (int burst = 0; burst < 3; ++burst) {
         for (int i = 0; i < 100; ++i)
