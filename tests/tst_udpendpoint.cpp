@@ -69,6 +69,7 @@ void tst_UdpEndpoint::bindsWhereAsked_data()
     QTest::addColumn<QByteArrayList>("arrivals");
     QTest::newRow("every address")
         << QHostAddress(QHostAddress::Any) << QByteArrayList { "4", "6" };
+    QTest::newRow("0.0.0.0") << address("0.0.0.0") << QByteArrayList { "4" };
     QTest::newRow("127.0.0.1") << address("127.0.0.1") << QByteArrayList { "4" };
     QTest::newRow("::1") << address("::1") << QByteArrayList { "6" };
     // :: is IPv6 alone, unlike Any.
@@ -85,12 +86,22 @@ void tst_UdpEndpoint::bindsWhereAsked()
     QCOMPARE(endpoint.localPort(), kLocalPort);
 
     QByteArrayList read;
-    connect(&endpoint, &UdpEndpoint::dataArrival, this, [&] { read << endpoint.read(); });
+    QList<QHostAddress> destinations;
+    connect(&endpoint, &UdpEndpoint::dataArrival, this, [&] {
+        read << endpoint.read();
+        destinations << endpoint.arrival().destination.address();
+    });
     QUdpSocket v4;
     QUdpSocket v6;
     QCOMPARE(v4.writeDatagram("4", QHostAddress::LocalHost, kLocalPort), 1);
     QCOMPARE(v6.writeDatagram("6", QHostAddress::LocalHostIPv6, kLocalPort), 1);
     QTRY_COMPARE(read, arrivals);
+    // Each says the address it was sent to, even where the socket is bound to every address.
+    for (qsizetype i = 0; i < read.size(); ++i) {
+        QCOMPARE(destinations.at(i),
+            QHostAddress(
+                read.at(i) == "4" ? QHostAddress::LocalHost : QHostAddress::LocalHostIPv6));
+    }
 }
 
 void tst_UdpEndpoint::sendReachesPeer_data()
