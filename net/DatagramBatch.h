@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "net/Arrival.h"
+
 #include <QByteArrayView>
 
 #include <memory>
 
 // Reads the datagrams waiting on a socket, several in one system call (recvmmsg) or one call
 // per datagram. Each datagram gets a buffer large enough for the largest UDP payload, so
-// nothing is ever cut short.
+// nothing is ever cut short, and room of its own for its sender's address and for what the
+// socket was asked to tell of it (SO_TIMESTAMPNS, IP_PKTINFO, IPV6_RECVPKTINFO).
 class DatagramBatch
 {
 public:
@@ -38,15 +41,22 @@ public:
     // batch's mean size as make kBytesPerPass.
     int limit() const { return m_limit; }
     QByteArrayView datagram(int index) const;
+    const Arrival &arrival(int index) const;
+    // The socket's bound address and port: each arrival's destination where the system says
+    // no more.
+    void setBoundAddress(const SocketAddress &bound) { m_bound = bound; }
 
 private:
     int receiveBatched(int fd);
     int receiveOneByOne(int fd);
+    void prepare();
+    void describe(int count);
     void adaptLimit(int count);
 
     struct Headers;
     Path m_path;
     int m_limit = kCapacity;
+    SocketAddress m_bound;
     std::unique_ptr<char[]> m_buffers;
     std::unique_ptr<Headers> m_headers;
 };

@@ -52,6 +52,21 @@ SocketResult raiseReceiveBuffer(int fd, int bytes)
     return SocketError::fromErrno(errno);
 }
 
+// Receive stamps and destination addresses only add to what an arrival says: a system that
+// refuses them still carries the link, and each arrival falls back on its read time and the
+// bound address.
+void askForArrivalFacts(int fd, bool ipv6)
+{
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
+        qWarning("UdpEndpoint: no receive stamps: %s", std::strerror(errno));
+    const bool destinations = ipv6
+        ? ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) == 0
+        : ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
+    if (!destinations)
+        qWarning("UdpEndpoint: no destination addresses: %s", std::strerror(errno));
+}
+
 // Linux lets go of the descriptor even when close() fails, so a failure is only said.
 void closeSocket(NotifiedDescriptor &socket)
 {
@@ -173,8 +188,15 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
         return error;
     }
 
+    askForArrivalFacts(fd, family != Family::IPv4);
+
     m_socket = std::move(socket);
     m_family = family;
+    sockaddr_storage boundAddress {};
+    socklen_t boundSize = sizeof boundAddress;
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&boundAddress), &boundSize) != 0)
+        boundAddress = {};
+    m_batch.setBoundAddress(SocketAddress::fromSystem(boundAddress));
     QSocketNotifier *const notifier = m_socket.notifyReads(this);
     notifier->setEnabled(m_notificationsEnabled);
     connect(notifier, &QSocketNotifier::activated, this, &UdpEndpoint::receivePending);
@@ -236,17 +258,18 @@ void UdpEndpoint::onLookupAnswered(const LookupAnswer &answer)
 SendResult UdpEndpoint::send(QByteArrayView payload)
 {
     if (!m_socket.isOpen())
-        return { SendResult::Outcome::Failed, SocketError::fromErrno(ENOTCONN) };
+        return { SendResult::Outcome::Failed, SocketError::fromErrno(ENOTCONN), {} };
     if (!m_peerReady)
-        return { SendResult::Outcome::Failed, SocketError::fromErrno(EDESTADDRREQ) };
+        return { SendResult::Outcome::Failed, SocketError::fromErrno(EDESTADDRREQ), {} };
+    const MonotonicTime sentAt = std::chrono::steady_clock::now();
     const int error = m_sendCall(m_socket.fd(), payload, m_peerAddress);
     if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
-        return { SendResult::Outcome::Dropped, {} };
+        return { SendResult::Outcome::Dropped, {}, sentAt };
     if (error != 0)
-        return { SendResult::Outcome::Failed, SocketError::fromErrno(error) };
+        return { SendResult::Outcome::Failed, SocketError::fromErrno(error), sentAt };
     emit sendProgress(qint32(payload.size()), 0);
     emit sendComplete();
-    return {};
+    return { SendResult::Outcome::Sent, {}, sentAt };
 }
 
 QByteArray UdpEndpoint::read()
@@ -254,7 +277,12 @@ QByteArray UdpEndpoint::read()
     if (!m_hasWaiting)
         return {};
     m_hasWaiting = false;
-    return m_waiting.toByteArray();
+    return m_batch.datagram(m_notified).toByteArray();
+}
+
+const Arrival &UdpEndpoint::arrival() const
+{
+    return m_notified >= 0 ? m_batch.arrival(m_notified) : m_noArrival;
 }
 
 void UdpEndpoint::close()
@@ -264,6 +292,7 @@ void UdpEndpoint::close()
     if (!m_socket.isOpen())
         return;
     closeSocket(m_socket);
+    m_notified = -1;
     m_hasWaiting = false;
 }
 
@@ -295,9 +324,10 @@ void UdpEndpoint::receivePending()
         return;
     }
     for (int i = 0; i < count && m_socket.isOpen() && m_notificationsEnabled; ++i) {
-        m_waiting = m_batch.datagram(i);
+        m_notified = i;
         m_hasWaiting = true;
-        emit dataArrival(qint32(m_waiting.size()));
-        m_hasWaiting = false;
+        emit dataArrival(qint32(m_batch.datagram(i).size()));
     }
+    m_notified = -1;
+    m_hasWaiting = false;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "net/Arrival.h"
 #include "net/DatagramBatch.h"
 #include "net/HostLookup.h"
 #include "net/NotifiedDescriptor.h"
@@ -28,6 +29,9 @@ struct SendResult
 
     Outcome outcome = Outcome::Sent;
     SocketError error; // Failed only
+    // Taken just before the datagram was handed to the system; unset (the clock's epoch) when
+    // the endpoint had nowhere to send it.
+    MonotonicTime sentAt;
 };
 
 // One unconnected UDP socket: a fixed peer, a bound local address and port, one datagram per
@@ -68,6 +72,9 @@ public:
     SendResult send(QByteArrayView payload);
     // The datagram whose arrival is being notified; empty outside a notification.
     QByteArray read();
+    // Where the datagram being notified came from and went to, and when it came; all zero
+    // outside a notification. Nothing is allocated until an address is asked for.
+    const Arrival &arrival() const;
     void close();
 
     bool isBound() const { return m_socket.isOpen(); }
@@ -107,6 +114,8 @@ private:
     QByteArray m_peerAddress; // a sockaddr, ready for sendto
     bool m_notificationsEnabled = true;
     DatagramBatch m_batch;
-    QByteArrayView m_waiting;
-    bool m_hasWaiting = false;
+    // The datagram of the batch being notified, or -1.
+    int m_notified = -1;
+    bool m_hasWaiting = false; // until read()
+    const Arrival m_noArrival;
 };

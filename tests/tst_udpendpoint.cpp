@@ -53,6 +53,8 @@ private slots:
     void absentPeerIsNotAnError();
     void arrivalCounts_data();
     void arrivalCounts();
+    void arrivalIsStampedOnReceipt_data();
+    void arrivalIsStampedOnReceipt();
     void everyWaitingDatagramIsNotified_data();
     void everyWaitingDatagramIsNotified();
     void largeDatagramsAreReadFewerAPass_data();
@@ -68,6 +70,7 @@ void tst_UdpEndpoint::bindsWhereAsked_data()
     QTest::addColumn<QByteArrayList>("arrivals");
     QTest::newRow("every address")
         << QHostAddress(QHostAddress::Any) << QByteArrayList { "4", "6" };
+    QTest::newRow("0.0.0.0") << address("0.0.0.0") << QByteArrayList { "4" };
     QTest::newRow("127.0.0.1") << address("127.0.0.1") << QByteArrayList { "4" };
     QTest::newRow("::1") << address("::1") << QByteArrayList { "6" };
     // :: is IPv6 alone, unlike Any.
@@ -84,12 +87,22 @@ void tst_UdpEndpoint::bindsWhereAsked()
     QCOMPARE(endpoint.localPort(), kLocalPort);
 
     QByteArrayList read;
-    connect(&endpoint, &UdpEndpoint::dataArrival, this, [&] { read << endpoint.read(); });
+    QList<QHostAddress> destinations;
+    connect(&endpoint, &UdpEndpoint::dataArrival, this, [&] {
+        read << endpoint.read();
+        destinations << endpoint.arrival().destination.address();
+    });
     QUdpSocket v4;
     QUdpSocket v6;
     QCOMPARE(v4.writeDatagram("4", QHostAddress::LocalHost, kLocalPort), 1);
     QCOMPARE(v6.writeDatagram("6", QHostAddress::LocalHostIPv6, kLocalPort), 1);
     QTRY_COMPARE(read, arrivals);
+    // Each says the address it was sent to, even where the socket is bound to every address.
+    for (qsizetype i = 0; i < read.size(); ++i) {
+        QCOMPARE(destinations.at(i),
+            QHostAddress(
+                read.at(i) == "4" ? QHostAddress::LocalHost : QHostAddress::LocalHostIPv6));
+    }
 }
 
 void tst_UdpEndpoint::sendReachesPeer_data()
@@ -253,13 +266,20 @@ void tst_UdpEndpoint::fullLinkDropsWithoutFailing()
     endpoint.setRemotePort(kPeerPort);
     QVERIFY(!endpoint.bind(kLocalPort));
     int calls = 0;
+    MonotonicTime firstCalled;
     endpoint.setSendCall([&](int fd, QByteArrayView payload, const QByteArray &to) {
-        return ++calls == 1 ? error : UdpEndpoint::systemSend(fd, payload, to);
+        if (++calls > 1)
+            return UdpEndpoint::systemSend(fd, payload, to);
+        firstCalled = std::chrono::steady_clock::now();
+        return error;
     });
     QSignalSpy complete(&endpoint, &UdpEndpoint::sendComplete);
 
+    const MonotonicTime beforeSend = std::chrono::steady_clock::now();
     const SendResult first = endpoint.send("first");
     QCOMPARE(first.outcome, outcome);
+    // Stamped as it was handed to the system, whatever became of it there.
+    QVERIFY(beforeSend <= first.sentAt && first.sentAt <= firstCalled);
     QCOMPARE(complete.size(), outcome == Outcome::Sent ? 1 : 0);
     if (outcome == Outcome::Failed) {
         QCOMPARE(first.error.code, error);
@@ -305,14 +325,18 @@ void tst_UdpEndpoint::arrivalCounts_data()
 {
     QTest::addColumn<Path>("path");
     QTest::addColumn<int>("size");
-    QTest::addColumn<bool>("ipv6");
+    // The sender's address, and where it sends to on the endpoint's every-address socket.
+    QTest::addColumn<QHostAddress>("from");
+    QTest::addColumn<QHostAddress>("to");
+    const QHostAddress v4 = QHostAddress::LocalHost;
+    const QHostAddress v6 = QHostAddress::LocalHostIPv6;
     for (const auto &[path, name] :
         { std::pair(Path::Batched, "batched"), std::pair(Path::OneByOne, "one by one") }) {
-        QTest::addRow("%s 0", name) << path << 0 << false;
-        QTest::addRow("%s 1", name) << path << 1 << false;
-        QTest::addRow("%s 16", name) << path << 16 << false;
-        QTest::addRow("%s 65507 IPv4", name) << path << 65507 << false;
-        QTest::addRow("%s 65527 IPv6", name) << path << 65527 << true;
+        QTest::addRow("%s 0", name) << path << 0 << v4 << v4;
+        QTest::addRow("%s 1", name) << path << 1 << v4 << address("127.0.0.3");
+        QTest::addRow("%s 16", name) << path << 16 << address("127.0.0.2") << v4;
+        QTest::addRow("%s 65507 IPv4", name) << path << 65507 << v4 << v4;
+        QTest::addRow("%s 65527 IPv6", name) << path << 65527 << v6 << v6;
     }
 }
 
@@ -320,7 +344,8 @@ void tst_UdpEndpoint::arrivalCounts()
 {
     QFETCH(Path, path);
     QFETCH(int, size);
-    QFETCH(bool, ipv6);
+    QFETCH(QHostAddress, from);
+    QFETCH(QHostAddress, to);
     UdpEndpoint endpoint({}, path);
     QVERIFY(!endpoint.bind(kLocalPort));
     QByteArray payload(size, Qt::Uninitialized);
@@ -329,18 +354,58 @@ void tst_UdpEndpoint::arrivalCounts()
 
     QList<QByteArray> read;
     QList<qint32> counts;
+    Arrival arrival;
+    MonotonicTime notified;
     connect(&endpoint, &UdpEndpoint::dataArrival, this, [&](qint32 bytesTotal) {
         counts << bytesTotal;
         read << endpoint.read();
+        arrival = endpoint.arrival();
+        notified = std::chrono::steady_clock::now();
     });
     QUdpSocket sender;
-    const QHostAddress to = ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost;
+    QVERIFY2(sender.bind(from, 0), qPrintable(sender.errorString()));
+    const MonotonicTime beforeSend = std::chrono::steady_clock::now();
     QCOMPARE(sender.writeDatagram(payload, to, kLocalPort), qint64(size));
     QTRY_COMPARE(counts.size(), 1);
     QCOMPARE(counts.first(), size);
     QCOMPARE(read.first(), payload);
+    QCOMPARE(arrival.source.address(), from);
+    QCOMPARE(arrival.source.port, sender.localPort());
+    QCOMPARE(arrival.destination.address(), to);
+    QCOMPARE(arrival.destination.port, kLocalPort);
+    QVERIFY(beforeSend <= arrival.receivedAt && arrival.receivedAt <= notified);
     // Outside a notification nothing is waiting.
     QCOMPARE(endpoint.read(), QByteArray());
+    QCOMPARE(endpoint.arrival().source, SocketAddress());
+}
+
+void tst_UdpEndpoint::arrivalIsStampedOnReceipt_data()
+{
+    QTest::addColumn<Path>("path");
+    QTest::newRow("batched") << Path::Batched;
+    QTest::newRow("one by one") << Path::OneByOne;
+}
+
+void tst_UdpEndpoint::arrivalIsStampedOnReceipt()
+{
+    // By the system as the datagram came, not when the endpoint got round to reading it.
+    QFETCH(Path, path);
+    UdpEndpoint endpoint({}, path);
+    QVERIFY(!endpoint.bind(kLocalPort));
+    MonotonicTime stamp;
+    connect(
+        &endpoint, &UdpEndpoint::dataArrival, this, [&] { stamp = endpoint.arrival().receivedAt; });
+    QUdpSocket sender;
+    // The system turns its stamps on a moment after the first socket asks for them, and stamps
+    // at the read until then: a datagram or two may go before one is stamped on receipt.
+    const auto stampedBeforeRead = [&] {
+        stamp = {};
+        sender.writeDatagram("t", QHostAddress::LocalHost, kLocalPort);
+        // Nothing is read before the event loop runs again.
+        const MonotonicTime sent = std::chrono::steady_clock::now();
+        return QTest::qWaitFor([&] { return stamp != MonotonicTime(); }) && stamp <= sent;
+    };
+    QVERIFY(QTest::qWaitFor(stampedBeforeRead));
 }
 
 void tst_UdpEndpoint::everyWaitingDatagramIsNotified_data()
@@ -356,19 +421,25 @@ void tst_UdpEndpoint::everyWaitingDatagramIsNotified_data()
 
 void tst_UdpEndpoint::everyWaitingDatagramIsNotified()
 {
-    // Several datagrams wait before the event loop runs, zero-length ones among them: each
-    // gets its own notification, even when the handler reads nothing.
+    // Several datagrams wait before the event loop runs, zero-length ones among them, sent to
+    // either family's loopback in turn: each gets its own notification and its own destination,
+    // even when the handler reads nothing.
     QFETCH(Path, path);
     QFETCH(bool, closeInHandler);
     UdpEndpoint endpoint({}, path);
     QVERIFY(!endpoint.bind(kLocalPort));
     QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
+    QList<QHostAddress> destinations;
+    connect(&endpoint, &UdpEndpoint::dataArrival, this,
+        [&] { destinations << endpoint.arrival().destination.address(); });
     if (closeInHandler)
         connect(&endpoint, &UdpEndpoint::dataArrival, &endpoint, &UdpEndpoint::close);
     QUdpSocket sender;
     constexpr int kCount = 100;
+    const QHostAddress to[]
+        = { QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6) };
     for (int i = 0; i < kCount; ++i)
-        sender.writeDatagram(QByteArray(i % 3, 'z'), QHostAddress::LocalHost, kLocalPort);
+        sender.writeDatagram(QByteArray(i % 3, 'z'), to[i % 2], kLocalPort);
     if (closeInHandler) {
         QTRY_VERIFY(!endpoint.isBound());
         // Nothing more from the batch already read, nor from the closed socket.
@@ -377,8 +448,10 @@ void tst_UdpEndpoint::everyWaitingDatagramIsNotified()
         return;
     }
     QTRY_COMPARE(arrivals.size(), kCount);
-    for (int i = 0; i < kCount; ++i)
+    for (int i = 0; i < kCount; ++i) {
         QCOMPARE(arrivals.at(i).at(0).toInt(), i % 3);
+        QCOMPARE(destinations.at(i), to[i % 2]);
+    }
 }
 
 void tst_UdpEndpoint::largeDatagramsAreReadFewerAPass_data()
