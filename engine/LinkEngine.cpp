@@ -64,16 +64,17 @@ bool LinkEngine::open()
 {
     m_endpoint->setRemoteHost(m_settings.peerHost);
     m_endpoint->setRemotePort(m_settings.peerPort);
-    SocketResult error = m_endpoint->bind(m_settings.bindAddress, m_settings.bindPort);
-    if (!error)
+    SocketResult bound = m_endpoint->bind(m_settings.bindAddress, m_settings.bindPort);
+    if (bound)
         return true;
     // The system's text never says which address it refused; most often it is held by a
     // second copy.
-    error->description += QLatin1String("\n\n")
+    SocketError &error = bound.error();
+    error.description += QLatin1String("\n\n")
         + caption(EngineCaptions::kBindFailed).arg(m_settings.localEndpointText());
-    if (error->code == EADDRINUSE)
-        error->description += caption(EngineCaptions::kAddressInUse);
-    fatal(*error);
+    if (error.code == EADDRINUSE)
+        error.description += caption(EngineCaptions::kAddressInUse);
+    fatal(error);
     return false;
 }
 

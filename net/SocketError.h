@@ -23,5 +23,19 @@ struct SocketError
     static SocketError fromResolver(int code);
 };
 
-// Empty when the call succeeded.
-using SocketResult = std::optional<SocketError>;
+// What a socket call came to: true when it succeeded; otherwise error() says why.
+class SocketResult
+{
+public:
+    SocketResult() = default;
+    SocketResult(SocketError error)
+        : m_error(std::move(error))
+    { }
+
+    explicit operator bool() const { return !m_error; }
+    const SocketError &error() const { return *m_error; }
+    SocketError &error() { return *m_error; }
+
+private:
+    std::optional<SocketError> m_error;
+};

@@ -48,7 +48,7 @@ SocketResult raiseReceiveBuffer(int fd, int bytes)
 {
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0
         || ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0)
-        return std::nullopt;
+        return {};
     return SocketError::fromErrno(errno);
 }
 
@@ -183,9 +183,9 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
         closeSocket(socket);
         return SocketError::fromErrno(error);
     }
-    if (const SocketResult error = raiseReceiveBuffer(fd, kReceiveBufferBytes)) {
+    if (const SocketResult raised = raiseReceiveBuffer(fd, kReceiveBufferBytes); !raised) {
         closeSocket(socket);
-        return error;
+        return raised;
     }
 
     askForArrivalFacts(fd, family != Family::IPv4);
@@ -204,16 +204,16 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
     // Without a host the endpoint only receives.
     const QHostAddress literal(m_remoteHost);
     if (m_remoteHost.isEmpty())
-        return std::nullopt;
+        return {};
     if (literal.isNull()) {
         // Looked up now rather than in the first send, where it would make that datagram late.
         m_lookupPending = true;
         m_lookup->lookUp(m_remoteHost);
-    } else if (const SocketResult error = usePeer({ literal })) {
+    } else if (const SocketResult ready = usePeer({ literal }); !ready) {
         close();
-        return error;
+        return ready;
     }
-    return std::nullopt;
+    return {};
 }
 
 SocketResult UdpEndpoint::usePeer(const QList<QHostAddress> &addresses)
@@ -235,7 +235,7 @@ SocketResult UdpEndpoint::usePeer(const QList<QHostAddress> &addresses)
         return SocketError::fromErrno(EAFNOSUPPORT);
     m_peerAddress = chosen;
     m_peerReady = true;
-    return std::nullopt;
+    return {};
 }
 
 void UdpEndpoint::onLookupAnswered(const LookupAnswer &answer)
@@ -248,8 +248,8 @@ void UdpEndpoint::onLookupAnswered(const LookupAnswer &answer)
         emit peerLookupFailed(answer.error);
         return;
     }
-    if (const SocketResult error = usePeer(answer.addresses)) {
-        emit peerLookupFailed(*error);
+    if (const SocketResult ready = usePeer(answer.addresses); !ready) {
+        emit peerLookupFailed(ready.error());
         return;
     }
     emit peerReady();

@@ -82,8 +82,8 @@ void tst_UdpEndpoint::bindsWhereAsked()
     QFETCH(QHostAddress, bindAddress);
     QFETCH(QByteArrayList, arrivals);
     UdpEndpoint endpoint;
-    const SocketResult error = endpoint.bind(bindAddress, kLocalPort);
-    QVERIFY2(!error, error ? qPrintable(error->description) : "");
+    const SocketResult bound = endpoint.bind(bindAddress, kLocalPort);
+    QVERIFY2(bound, bound ? "" : qPrintable(bound.error().description));
     QCOMPARE(endpoint.localPort(), kLocalPort);
 
     QByteArrayList read;
@@ -155,7 +155,7 @@ void tst_UdpEndpoint::sendReachesPeer()
     const bool literal = !QHostAddress(host).isNull();
     QCOMPARE(lookup->asked, literal ? QStringList() : QStringList { host });
     if (!literal) {
-        QVERIFY(!result);
+        QVERIFY(result);
         // Nowhere to send until the answer.
         QVERIFY(!endpoint.isPeerReady());
         QCOMPARE(endpoint.send("early").outcome, Outcome::Failed);
@@ -164,7 +164,7 @@ void tst_UdpEndpoint::sendReachesPeer()
         if (!failed.isEmpty())
             result = failed.first().first().value<SocketError>();
     }
-    QCOMPARE(result ? result->code : 0, error);
+    QCOMPARE(result ? 0 : result.error().code, error);
     QCOMPARE(endpoint.isPeerReady(), error == 0);
     if (error != 0)
         return;
@@ -264,7 +264,7 @@ void tst_UdpEndpoint::fullLinkDropsWithoutFailing()
     UdpEndpoint endpoint;
     endpoint.setRemoteHost(QStringLiteral("127.0.0.1"));
     endpoint.setRemotePort(kPeerPort);
-    QVERIFY(!endpoint.bind(kLocalPort));
+    QVERIFY(endpoint.bind(kLocalPort));
     int calls = 0;
     MonotonicTime firstCalled;
     endpoint.setSendCall([&](int fd, QByteArrayView payload, const QByteArray &to) {
@@ -306,7 +306,7 @@ void tst_UdpEndpoint::absentPeerIsNotAnError()
     UdpEndpoint endpoint;
     endpoint.setRemoteHost(QStringLiteral("127.0.0.1"));
     endpoint.setRemotePort(kPeerPort);
-    QVERIFY(!endpoint.bind(bindAddress, kLocalPort));
+    QVERIFY(endpoint.bind(bindAddress, kLocalPort));
     QSignalSpy failures(&endpoint, &UdpEndpoint::receiveFailed);
     QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
     for (int i = 0; i < 50; ++i) {
@@ -347,7 +347,7 @@ void tst_UdpEndpoint::arrivalCounts()
     QFETCH(QHostAddress, from);
     QFETCH(QHostAddress, to);
     UdpEndpoint endpoint({}, path);
-    QVERIFY(!endpoint.bind(kLocalPort));
+    QVERIFY(endpoint.bind(kLocalPort));
     QByteArray payload(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
         payload[i] = char(i % 251);
@@ -391,7 +391,7 @@ void tst_UdpEndpoint::arrivalIsStampedOnReceipt()
     // By the system as the datagram came, not when the endpoint got round to reading it.
     QFETCH(Path, path);
     UdpEndpoint endpoint({}, path);
-    QVERIFY(!endpoint.bind(kLocalPort));
+    QVERIFY(endpoint.bind(kLocalPort));
     MonotonicTime stamp;
     connect(
         &endpoint, &UdpEndpoint::dataArrival, this, [&] { stamp = endpoint.arrival().receivedAt; });
@@ -427,7 +427,7 @@ void tst_UdpEndpoint::everyWaitingDatagramIsNotified()
     QFETCH(Path, path);
     QFETCH(bool, closeInHandler);
     UdpEndpoint endpoint({}, path);
-    QVERIFY(!endpoint.bind(kLocalPort));
+    QVERIFY(endpoint.bind(kLocalPort));
     QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
     QList<QHostAddress> destinations;
     connect(&endpoint, &UdpEndpoint::dataArrival, this,
@@ -498,12 +498,12 @@ void tst_UdpEndpoint::largeDatagramsAreReadFewerAPass()
 void tst_UdpEndpoint::takenPortFailsWithSystemError()
 {
     UdpEndpoint first;
-    QVERIFY(!first.bind(kLocalPort));
+    QVERIFY(first.bind(kLocalPort));
     UdpEndpoint second;
-    const SocketResult error = second.bind(kLocalPort);
-    QVERIFY(error);
-    QCOMPARE(error->code, EADDRINUSE);
-    QCOMPARE(error->description, qt_error_string(EADDRINUSE));
+    const SocketResult taken = second.bind(kLocalPort);
+    QVERIFY(!taken);
+    QCOMPARE(taken.error().code, EADDRINUSE);
+    QCOMPARE(taken.error().description, qt_error_string(EADDRINUSE));
     QVERIFY(!second.isBound());
 
     // Held by an IPv4-only socket of another program: the bind fails too.
@@ -511,8 +511,8 @@ void tst_UdpEndpoint::takenPortFailsWithSystemError()
     QUdpSocket holder;
     QVERIFY(holder.bind(QHostAddress::AnyIPv4, kLocalPort));
     const SocketResult held = second.bind(kLocalPort);
-    QVERIFY(held);
-    QCOMPARE(held->code, EADDRINUSE);
+    QVERIFY(!held);
+    QCOMPARE(held.error().code, EADDRINUSE);
 }
 
 void tst_UdpEndpoint::closeFreesThePort()
@@ -520,7 +520,7 @@ void tst_UdpEndpoint::closeFreesThePort()
     auto *const lookup = new ScriptedLookup(found({ QHostAddress(QHostAddress::LocalHost) }));
     UdpEndpoint endpoint { std::unique_ptr<HostLookup>(lookup) };
     endpoint.setRemoteHost(QStringLiteral("peer.test"));
-    QVERIFY(!endpoint.bind(kLocalPort));
+    QVERIFY(endpoint.bind(kLocalPort));
     QSignalSpy arrivals(&endpoint, &UdpEndpoint::dataArrival);
     QSignalSpy ready(&endpoint, &UdpEndpoint::peerReady);
     endpoint.close();
