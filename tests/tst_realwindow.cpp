@@ -110,6 +110,7 @@ private slots:
     void cleanupTestCase();
     void init();
     void cleanup();
+    void exitThroughFileMenu_data();
     void exitThroughFileMenu();
     void sendKeyStartsThePattern();
     void statusPaneCopiesToClipboard();
@@ -255,16 +256,27 @@ QByteArray tst_RealWindow::clipboard(const char *selection)
     return tool("xclip", { "-o", "-selection", selection });
 }
 
+void tst_RealWindow::exitThroughFileMenu_data()
+{
+    QTest::addColumn<bool>("keyboard");
+    QTest::newRow("click on ファイル") << false;
+    QTest::newRow("F10") << true;
+}
+
 void tst_RealWindow::exitThroughFileMenu()
 {
+    QFETCH(bool, keyboard);
     startTool();
     const QString window = waitForWindow();
     if (window.isEmpty())
         QFAIL(whyNoWindow().constData());
     QVERIFY(!portIsFree());
 
-    // Click "ファイル" in the menu bar; once the menu is open, Up takes its last item, "終了".
-    xdotool({ "mousemove", "--window", window, "20", "8", "click", "1" });
+    // Open "ファイル"; once the menu is open, Up takes its last item, "終了".
+    if (keyboard)
+        xdotool({ "key", "--clearmodifiers", "F10" });
+    else
+        xdotool({ "mousemove", "--window", window, "20", "8", "click", "1" });
     QTRY_COMPARE(visibleWindowsOfTheTool(), 2);
     xdotool({ "key", "--clearmodifiers", "Up", "Return" });
 
