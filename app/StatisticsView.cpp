@@ -3,12 +3,15 @@
 
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QToolTip>
 
 namespace {
 
 constexpr int kMargin = 2;
+constexpr char kSeparator[] = " | ";
 constexpr char kCopy[] = "コピー";
 
 // A face with Japanese and Latin alike comes first, so that a digit after a Japanese word is
@@ -30,12 +33,49 @@ StatisticsView::StatisticsView(QWidget *parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void StatisticsView::setLines(const QStringList &lines)
+void StatisticsView::setLines(const QList<LinkFigures::Line> &lines)
 {
-    if (lines == m_lines)
-        return;
     m_lines = lines.mid(0, kLines);
     update();
+}
+
+QString StatisticsView::lineText(int line) const
+{
+    QStringList figures;
+    for (const LinkFigures::Figure &figure : m_lines.at(line))
+        figures.append(figure.text);
+    return figures.join(QLatin1String(kSeparator));
+}
+
+QString StatisticsView::text() const
+{
+    QStringList lines;
+    for (int line = 0; line < m_lines.size(); ++line)
+        lines.append(lineText(line));
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool StatisticsView::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const auto *const help = static_cast<QHelpEvent *>(event);
+    const QFontMetrics metrics(font());
+    const int line = (help->pos().y() - kMargin) / metrics.lineSpacing();
+    if (line >= 0 && line < m_lines.size()) {
+        int x = kMargin;
+        for (const LinkFigures::Figure &figure : m_lines.at(line)) {
+            const int width = metrics.horizontalAdvance(figure.text + QLatin1String(kSeparator));
+            if (help->pos().x() >= x && help->pos().x() < x + width) {
+                QToolTip::showText(help->globalPos(), figure.toolTip, this);
+                return true;
+            }
+            x += width;
+        }
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
 }
 
 QSize StatisticsView::sizeHint() const
@@ -57,8 +97,8 @@ void StatisticsView::paintEvent(QPaintEvent *)
     const QFontMetrics metrics(font());
     const int width = contentsRect().width() - 2 * kMargin;
     int y = kMargin + metrics.ascent();
-    for (const QString &line : m_lines) {
-        painter.drawText(kMargin, y, metrics.elidedText(line, Qt::ElideRight, width));
+    for (int line = 0; line < m_lines.size(); ++line) {
+        painter.drawText(kMargin, y, metrics.elidedText(lineText(line), Qt::ElideRight, width));
         y += metrics.lineSpacing();
     }
 }

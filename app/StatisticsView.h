@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QStringList>
+#include "engine/LinkFigures.h"
+
 #include <QWidget>
 
 // The link figures under the client area: a few short lines in one face. Its size hint depends
@@ -16,9 +17,10 @@ public:
 
     explicit StatisticsView(QWidget *parent = nullptr);
 
-    // At most kLines lines; a line too long for the width is cut at its end.
-    void setLines(const QStringList &lines);
-    QString text() const { return m_lines.join(QLatin1Char('\n')); }
+    // At most kLines lines of figures, " | " between them; a line too long for the width is cut
+    // at its end. Each figure's tooltip shows where the pointer rests on it.
+    void setLines(const QList<LinkFigures::Line> &lines);
+    QString text() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -31,7 +33,10 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
-    QStringList m_lines;
+    QString lineText(int line) const;
+
+    QList<LinkFigures::Line> m_lines;
 };

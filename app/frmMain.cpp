@@ -8,6 +8,7 @@
 #include "app/NoticeView.h"
 #include "app/StatisticsView.h"
 #include "engine/LinkEngine.h"
+#include "engine/LinkFigures.h"
 #include "engine/Timer.h"
 #include "net/UdpEndpoint.h"
 #include "pane/LogPane.h"
@@ -181,6 +182,7 @@ void frmMain::connectControls()
     connect(wskClient, &UdpEndpoint::sendProgress, this, &frmMain::wskClient_SendProgress);
     connect(wskClient, &UdpEndpoint::sendComplete, this, &frmMain::wskClient_SendComplete);
     connect(m_engine, &LinkEngine::fileLogStopped, this, &frmMain::showFileLogNotice);
+    connect(m_engine, &LinkEngine::intervalsClosed, this, &frmMain::figuresChanged);
     // Another program destroying the X window leaves nothing to close it by: end as 終了 would.
     connect(new ExternalDestroyWatch(this), &ExternalDestroyWatch::destroyedFromOutside, this,
         &frmMain::mnuExit_Click);
@@ -197,6 +199,11 @@ qint16 frmMain::patternCounter() const
 const LinkStatistics &frmMain::statistics() const
 {
     return m_engine->statistics();
+}
+
+const LinkEngine &frmMain::engine() const
+{
+    return *m_engine;
 }
 
 frmMain::~frmMain()
@@ -295,8 +302,8 @@ void frmMain::mnuSaveDump_Click()
 
 void frmMain::mnuCopyStatistics_Click()
 {
-    QGuiApplication::clipboard()->setText(
-        m_engine->statistics().summary(sldPeriod->value(), m_engine->now()));
+    QGuiApplication::clipboard()->setText(LinkFigures::summary(m_engine->statistics(),
+        m_engine->measure().streams(), sldPeriod->value(), m_engine->now()));
 }
 
 void frmMain::savePane(const LogPane &pane, const char *title, const char *fileName)
@@ -363,18 +370,18 @@ void frmMain::refreshStatistics()
     if (!statusBar()->isVisibleTo(this))
         return;
     const LinkStatistics &statistics = m_engine->statistics();
+    const LinkMeasure &measure = m_engine->measure();
     const quint32 now = m_engine->now();
-    const LinkStatistics::Revision revision = statistics.revision(now);
+    const Revision revision { statistics.revision(now), measure.records().appended() };
     const int period = sldPeriod->value();
     if (revision == m_shownRevision && period == m_shownPeriod)
         return;
     m_shownRevision = revision;
     m_shownPeriod = period;
-    const QStringList parts = statistics.parts(period, now);
-    // Three short lines fit the window's width where one would not.
-    m_statisticsView->setLines(
-        { parts.value(0) + QLatin1String(" | ") + parts.value(1), parts.value(2), parts.value(3) });
-    m_statisticsView->setAccessibleDescription(statistics.summary(period, now));
+    m_statisticsView->setLines(LinkFigures::statusLines(
+        statistics, measure.streams(), m_engine->shownStream(), period, now));
+    m_statisticsView->setAccessibleDescription(
+        LinkFigures::summary(statistics, measure.streams(), period, now));
     // The rate moves with time alone until the newest datagram leaves its window: look again
     // until a refresh finds nothing new.
     figuresChanged();

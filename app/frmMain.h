@@ -49,6 +49,7 @@ public:
 
     qint16 patternCounter() const;
     const LinkStatistics &statistics() const;
+    const LinkEngine &engine() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -85,8 +86,15 @@ private:
 
     bool m_unloaded = false;
     bool m_fitted = false;
-    // What the status bar shows now, so that it is redrawn only when that changes.
-    LinkStatistics::Revision m_shownRevision;
+    // What the status bar shows now, so that it is redrawn only when that changes: the totals,
+    // and the intervals recorded, after which the measured figures move.
+    struct Revision
+    {
+        LinkStatistics::Revision totals;
+        qint64 intervals = -1;
+        friend bool operator==(const Revision &, const Revision &) = default;
+    };
+    Revision m_shownRevision;
     int m_shownPeriod = -1;
     QTimer m_statisticsTimer;
 

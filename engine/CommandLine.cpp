@@ -4,6 +4,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <array>
 #include <optional>
@@ -45,6 +46,8 @@ constexpr char kSend[] = "起動してすぐに送信を始めます\n"
 constexpr char kDump[] = "「ダンプする」をチェックした状態で起動します。";
 constexpr char kLog[] = "ステータス欄の各行を FILE に追記します。";
 constexpr char kDumpLog[] = "ダンプ欄の各行を FILE に追記します。";
+constexpr char kInterval[] = "リンクの計測値を記録する区間の長さ\n"
+                             "(秒、%1〜%2、既定: %3)。";
 constexpr char kPaneBudget[] = "各欄が使うメモリの上限\n"
                                "(MiB、既定: %1)。0 は上限なし。";
 
@@ -56,6 +59,7 @@ constexpr char kPositional[] = "余分な引数です";
 constexpr char kEmpty[] = "値が空です";
 constexpr char kNotInteger[] = "%1 は整数ではありません";
 constexpr char kOutOfRange[] = "%1 は %2〜%3 の範囲外です";
+constexpr char kNotSeconds[] = "%1 は秒数ではありません (0.5 のように書きます)";
 constexpr char kNoPort[] = "%1 にポートがありません";
 constexpr char kNotNumericAddress[] = "%1 は数値のアドレスではありません";
 constexpr char kNotDottedQuad[]
@@ -89,6 +93,27 @@ struct Endpoint
 
 // Digits only, with an optional minus sign so that "-1" reads as out of range rather than as
 // not a number; QString::toLongLong alone would also take blanks and a plus sign.
+QString seconds(int milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000, 'g', 6);
+}
+
+// Seconds as digits with at most three decimals ("0.1", "2", "60"), to whole milliseconds.
+std::optional<int> readSeconds(const QString &value, int minMs, int maxMs, QString &reason)
+{
+    static const QRegularExpression form(QStringLiteral("^\\d{1,9}(\\.\\d{1,3})?$"));
+    if (!form.match(value).hasMatch()) {
+        reason = value.isEmpty() ? text(Text::kEmpty) : text(Text::kNotSeconds).arg(value);
+        return std::nullopt;
+    }
+    const qint64 ms = qRound64(value.toDouble() * 1000);
+    if (ms < minMs || ms > maxMs) {
+        reason = text(Text::kOutOfRange).arg(value, seconds(minMs), seconds(maxMs));
+        return std::nullopt;
+    }
+    return int(ms);
+}
+
 std::optional<qint64> readInteger(const QString &value, qint64 min, qint64 max, QString &reason)
 {
     const qsizetype start = value.startsWith(QLatin1Char('-')) ? 1 : 0;
@@ -228,6 +253,13 @@ private:
             if (!period)
                 return Complaint { typed(m_period), m_reason };
             settings.period = int(*period);
+        }
+        if (m_parser.isSet(m_interval)) {
+            const auto interval = readSeconds(m_parser.value(m_interval), Settings::kMinIntervalMs,
+                Settings::kMaxIntervalMs, m_reason);
+            if (!interval)
+                return Complaint { typed(m_interval), m_reason };
+            settings.intervalMs = *interval;
         }
         if (m_parser.isSet(m_paneBudget)) {
             const auto mebibytes
@@ -374,12 +406,17 @@ private:
         QStringLiteral("FILE") };
     const QCommandLineOption m_dumpLog { QStringLiteral("dump-log"), text(Text::kDumpLog),
         QStringLiteral("FILE") };
+    const QCommandLineOption m_interval { QStringLiteral("interval"),
+        text(Text::kInterval)
+            .arg(seconds(Settings::kMinIntervalMs), seconds(Settings::kMaxIntervalMs),
+                seconds(Settings::kDefaultIntervalMs)),
+        QStringLiteral("SECONDS") };
     const QCommandLineOption m_paneBudget { QStringLiteral("pane-budget"),
         text(Text::kPaneBudget).arg(Settings::kDefaultPaneBudget / kMebibyte),
         QStringLiteral("MIB") };
     // Every option once, in the order --help lists them.
-    const std::array<const QCommandLineOption *, 10> m_options { &m_help, &m_version, &m_bind,
-        &m_peer, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog, &m_paneBudget };
+    const std::array<const QCommandLineOption *, 11> m_options { &m_help, &m_version, &m_bind,
+        &m_peer, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog, &m_interval, &m_paneBudget };
 
     QCommandLineParser m_parser;
     QString m_reason;

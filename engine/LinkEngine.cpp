@@ -10,7 +10,10 @@
 #include "net/TestPattern.h"
 #include "net/UdpEndpoint.h"
 
+#include <QDateTime>
+
 #include <cerrno>
+#include <chrono>
 
 namespace {
 
@@ -32,6 +35,34 @@ SocketError peerLookupError(const QString &host, SocketError error)
     return error;
 }
 
+qint64 nanoseconds(MonotonicTime time)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+qint64 monotonicNow()
+{
+    return nanoseconds(std::chrono::steady_clock::now());
+}
+
+qint64 wallNow()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+StreamKey streamOf(const SocketAddress &address)
+{
+    if (address.isIPv4()) {
+        const auto &b = address.bytes;
+        return StreamKey::ipv4(
+            quint32(b[12]) << 24 | quint32(b[13]) << 16 | quint32(b[14]) << 8 | b[15],
+            address.port);
+    }
+    return StreamKey::ipv6(address.bytes, address.port);
+}
+
+constexpr qint64 kNanosecondsPerMillisecond = 1'000'000;
+
 } // namespace
 
 LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput &output,
@@ -43,9 +74,13 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
     , m_output(output)
     , m_timer(new Timer(this))
     , m_endpoint(new UdpEndpoint(std::move(lookup), this))
+    , m_measure(monotonicNow(), wallNow())
     , m_status { LinkOutput::Log::Status, EngineCaptions::kStatusLogName }
     , m_dump { LinkOutput::Log::Dump, EngineCaptions::kDumpLogName }
 {
+    m_measure.setInterval(qint64(m_settings.intervalMs) * kNanosecondsPerMillisecond);
+    m_intervalTimer.setInterval(m_settings.intervalMs);
+    connect(&m_intervalTimer, &QTimer::timeout, this, &LinkEngine::closeIntervals);
     m_timer->setObjectName(QStringLiteral("tmr1"));
     m_endpoint->setObjectName(QStringLiteral("wskClient"));
     connect(m_endpoint, &UdpEndpoint::receiveFailed, this, &LinkEngine::fatal);
@@ -95,11 +130,62 @@ bool LinkEngine::isSending() const
 void LinkEngine::setSending(bool sending)
 {
     m_timer->setEnabled(sending);
+    measurePeriod();
 }
 
 void LinkEngine::setPeriod(int milliseconds)
 {
+    m_period = milliseconds;
     m_timer->setInterval(milliseconds);
+    measurePeriod();
+}
+
+void LinkEngine::measurePeriod()
+{
+    // Echoes are told from strays by the period; while nothing is sent there are none.
+    m_measure.setPeriod(isSending() ? qint64(m_period) * kNanosecondsPerMillisecond : qint64(0));
+    if (isSending())
+        linkActive();
+}
+
+void LinkEngine::resetStatistics()
+{
+    m_statistics.reset();
+    m_measure.restart(monotonicNow(), wallNow());
+}
+
+const StreamMeter *LinkEngine::shownStream() const
+{
+    const StreamTable &streams = m_measure.streams();
+    if (m_endpoint->isPeerReady()) {
+        if (const StreamMeter *peer = streams.stream(streamOf(m_endpoint->peer())))
+            return peer;
+    }
+    const StreamMeter *busiest = nullptr;
+    for (int i = 0; i < streams.size(); ++i) {
+        const StreamMeter &stream = streams.at(i);
+        if (!busiest || stream.run().received > busiest->run().received)
+            busiest = &stream;
+    }
+    return busiest;
+}
+
+void LinkEngine::linkActive()
+{
+    m_activeInInterval = true;
+    if (!m_intervalTimer.isActive())
+        m_intervalTimer.start();
+}
+
+void LinkEngine::closeIntervals()
+{
+    const qint64 before = m_measure.records().appended();
+    m_measure.advance(monotonicNow(), wallNow());
+    if (!m_activeInInterval && !isSending())
+        m_intervalTimer.stop();
+    m_activeInInterval = false;
+    if (m_measure.records().appended() != before)
+        emit intervalsClosed();
 }
 
 void LinkEngine::sendTick()
@@ -108,21 +194,25 @@ void LinkEngine::sendTick()
     // answer sends the datagram that would have been first.
     if (!m_endpoint->isPeerReady())
         return;
-    const QByteArray payload = TestPattern::payload(m_patternCounter);
+    const qint16 counter = m_patternCounter;
+    const QByteArray payload = TestPattern::payload(counter);
     m_patternCounter = TestPattern::advance(m_patternCounter);
     const SendResult sent = m_endpoint->send(payload);
     if (sent.outcome == SendResult::Outcome::Failed) {
         fatal(sent.error);
         return;
     }
+    linkActive();
     // A full link lost the datagram: the peer sees the gap in the counter, and no Send line
     // claims it left.
     if (sent.outcome == SendResult::Outcome::Dropped) {
         m_statistics.dropped();
+        m_measure.dropped(counter, nanoseconds(sent.sentAt));
         m_output.figuresChanged();
         return;
     }
     m_statistics.sent(payload.size());
+    m_measure.sent(counter, payload.size(), nanoseconds(sent.sentAt));
     m_output.figuresChanged();
     const qint32 tick = tickValue(m_tick());
     append(m_status, statusLine(Direction::Send, payload.size(), tick));
@@ -135,7 +225,11 @@ void LinkEngine::receive(qint32 bytesTotal)
     const quint32 rawTick = m_tick();
     append(m_status, statusLine(Direction::Receive, bytesTotal, tickValue(rawTick)));
     const QByteArray payload = m_endpoint->read();
+    const Arrival &arrival = m_endpoint->arrival();
     m_statistics.received(payload, rawTick);
+    m_measure.received(streamOf(arrival.source), payload, nanoseconds(arrival.receivedAt));
+    if (!m_activeInInterval)
+        linkActive();
     m_output.figuresChanged();
     if (m_dumping)
         append(m_dump, Common::HexDump(payload) + kLineEnd);

@@ -1,18 +1,21 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/LinkMeasure.h"
 #include "engine/LinkOutput.h"
 #include "engine/LinkStatistics.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
 class FatalErrorReporter;
 class FileLog;
 class HostLookup;
+class StreamMeter;
 class Timer;
 class UdpEndpoint;
 struct SocketError;
@@ -51,8 +54,12 @@ public:
     // One datagram of bytesTotal bytes waits at the endpoint: log it, read it, count it.
     void receive(qint32 bytesTotal);
 
-    void resetStatistics() { m_statistics.reset(); }
+    void resetStatistics();
     const LinkStatistics &statistics() const { return m_statistics; }
+    const LinkMeasure &measure() const { return m_measure; }
+    // The stream the figures are shown for: the peer's, or else the one heard most; null
+    // before any test datagram arrived.
+    const StreamMeter *shownStream() const;
     qint16 patternCounter() const { return m_patternCounter; }
     quint32 now() const { return m_tick(); }
 
@@ -63,6 +70,8 @@ public:
 signals:
     // A log file was given up; the run goes on without it. The line says which and why.
     void fileLogStopped(const QString &line);
+    // One or more interval records were added to measure().records().
+    void intervalsClosed();
 
 private:
     // A log and its file: every line shown goes to both, and the file may be given up alone.
@@ -75,6 +84,11 @@ private:
 
     void openFile(Channel &channel, const QString &path);
     void append(Channel &channel, QByteArrayView text);
+    void measurePeriod();
+    // The interval timer runs while there is something to record, and stops once an interval
+    // passes with nothing sent or heard.
+    void linkActive();
+    void closeIntervals();
 
     const Settings m_settings;
     const TickSource m_tick;
@@ -83,9 +97,13 @@ private:
     Timer *const m_timer;
     UdpEndpoint *const m_endpoint;
     qint16 m_patternCounter = 0;
+    int m_period = 0;
     bool m_dumping = false;
     bool m_closed = false;
+    bool m_activeInInterval = false;
     LinkStatistics m_statistics;
+    LinkMeasure m_measure;
+    QTimer m_intervalTimer;
     Channel m_status;
     Channel m_dump;
 };

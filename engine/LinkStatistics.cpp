@@ -12,7 +12,6 @@ constexpr char kPeriodNotSending[] = "周期 0 ms（送信しません）";
 constexpr char kSent[] = "送信 %1 (%2) 破棄 %3";
 constexpr char kReceived[] = "受信 %1 (%2) %3 個/s %4/s";
 constexpr char kBytes[] = "%1 B";
-constexpr char kPattern[] = "順序通り %1 欠落 %2 順序違い %3 重複 %4";
 constexpr char kSeparator[] = " | ";
 
 } // namespace
@@ -42,7 +41,6 @@ void LinkStatistics::received(QByteArrayView datagram, quint32 tickMs)
     slice.bytes += datagram.size();
     m_newestSlice = index;
     m_receivedAny = true;
-    m_pattern.observe(datagram, tickMs);
     ++m_changes;
 }
 
@@ -100,7 +98,6 @@ QStringList LinkStatistics::texts(int periodMs, quint32 nowTickMs, Bytes bytes) 
             : QString::fromUtf8(kBytes).arg(count(n));
     };
     const Rate rate = receiveRate(nowTickMs);
-    const PatternCheck::Counts &pattern = m_pattern.counts();
 
     const QString period = periodMs == 0 ? QString::fromUtf8(kPeriodNotSending)
                                          : QString::fromUtf8(kPeriod).arg(periodMs);
@@ -109,7 +106,5 @@ QStringList LinkStatistics::texts(int periodMs, quint32 nowTickMs, Bytes bytes) 
     const QString received = QString::fromUtf8(kReceived).arg(count(m_receivedDatagrams),
         size(m_receivedBytes), numbers.toString(rate.datagramsPerSecond, 'f', 1),
         size(std::llround(rate.bytesPerSecond)));
-    const QString checked = QString::fromUtf8(kPattern).arg(count(pattern.inOrder),
-        count(pattern.lost), count(pattern.outOfOrder), count(pattern.duplicates));
-    return { period, sent, received, checked };
+    return { period, sent, received };
 }

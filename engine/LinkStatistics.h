@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "engine/PatternCheck.h"
-
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -10,10 +8,11 @@
 
 #include <array>
 
-// The figures behind the status bar: datagrams and bytes sent, sends dropped for a full send
-// buffer, datagrams and bytes received, the receive rate over the last second, and the pattern
-// check. The receiver feeds it every datagram of a flood, so each call is a few additions; the
-// text is built only when the bar is repainted.
+// The totals behind the status bar: datagrams and bytes sent, sends dropped for a full send
+// buffer, datagrams and bytes received from every sender, and the receive rate over the last
+// second. The receiver feeds it every datagram of a flood, so each call is a few additions; the
+// text is built only when the bar is repainted. The pattern check is kept per sender, by the
+// link's measure.
 class LinkStatistics
 {
 public:
@@ -42,13 +41,12 @@ public:
     qint64 droppedSends() const { return m_droppedSends; }
     qint64 receivedDatagrams() const { return m_receivedDatagrams; }
     qint64 receivedBytes() const { return m_receivedBytes; }
-    const PatternCheck::Counts &pattern() const { return m_pattern.counts(); }
     // Over the last whole second of slices before the tick's own slice.
     Rate receiveRate(quint32 nowTickMs) const;
     Revision revision(quint32 nowTickMs) const;
 
-    // Every figure in the window's language, in four parts: the period, what was sent, what was
-    // received, and the pattern check. Byte counts are scaled (17.96 GiB) to fit the bar.
+    // Every total in the window's language, in three parts: the period, what was sent, and what
+    // was received. Byte counts are scaled (17.96 GiB) to fit the bar.
     QStringList parts(int periodMs, quint32 nowTickMs) const;
     // The parts on one line with every byte counted, to paste into a report.
     QString summary(int periodMs, quint32 nowTickMs) const;
@@ -82,7 +80,6 @@ private:
     qint64 m_droppedSends = 0;
     qint64 m_receivedDatagrams = 0;
     qint64 m_receivedBytes = 0;
-    PatternCheck m_pattern;
     std::array<Slice, kRingSlices> m_slices {};
     quint32 m_newestSlice = 0;
     bool m_receivedAny = false;

@@ -15,6 +15,10 @@ struct Settings
     // The slider's range, and what --period takes; 0 sends nothing.
     static constexpr int kMinPeriod = 0;
     static constexpr int kMaxPeriod = 1000;
+    // The link's figures are recorded once an interval.
+    static constexpr int kDefaultIntervalMs = 1000;
+    static constexpr int kMinIntervalMs = 100;
+    static constexpr int kMaxIntervalMs = 60000;
     // Per pane, text and index together: about ten million status lines.
     static constexpr qint64 kDefaultPaneBudget = qint64(256) * 1024 * 1024;
 
@@ -32,6 +36,7 @@ struct Settings
     QString dumpLogFile;
     // Bytes per pane; 0 means no limit.
     qint64 paneBudget = kDefaultPaneBudget;
+    int intervalMs = kDefaultIntervalMs;
 
     // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
     QString localEndpointText() const

@@ -57,6 +57,13 @@ public:
     const StreamKey &key() const { return m_key; }
     // Over the closed intervals.
     const Tally &run() const { return m_run; }
+    // Over the closed intervals and the one still open.
+    Tally soFar() const
+    {
+        Tally tally = m_run;
+        tally.merge(m_interval);
+        return tally;
+    }
     // Over every datagram so far.
     const PatternCheck::Counts &pattern() const { return m_pattern.counts(); }
     qint64 jitterNs() const { return m_jitter.estimateNs(); }

@@ -216,6 +216,15 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
     return {};
 }
 
+SocketAddress UdpEndpoint::peer() const
+{
+    sockaddr_storage address {};
+    if (!m_peerReady || m_peerAddress.size() > qsizetype(sizeof address))
+        return {};
+    std::memcpy(&address, m_peerAddress.constData(), size_t(m_peerAddress.size()));
+    return SocketAddress::fromSystem(address);
+}
+
 SocketResult UdpEndpoint::usePeer(const QList<QHostAddress> &addresses)
 {
     QByteArray chosen;

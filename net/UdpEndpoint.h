@@ -69,6 +69,8 @@ public:
     // peerLookupFailed().
     SocketResult bind(const QHostAddress &address, quint16 localPort);
     bool isPeerReady() const { return m_peerReady; }
+    // Where datagrams go, once the peer is ready; all zero before.
+    SocketAddress peer() const;
     SendResult send(QByteArrayView payload);
     // The datagram whose arrival is being notified; empty outside a notification.
     QByteArray read();

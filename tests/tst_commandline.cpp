@@ -37,6 +37,7 @@ QString summary(const CommandLine::Outcome &outcome)
     note(s.statusLogFile != d.statusLogFile, "log", s.statusLogFile);
     note(s.dumpLogFile != d.dumpLogFile, "dumpLog", s.dumpLogFile);
     note(s.paneBudget != d.paneBudget, "budget", QString::number(s.paneBudget));
+    note(s.intervalMs != d.intervalMs, "intervalMs", QString::number(s.intervalMs));
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
@@ -87,6 +88,9 @@ void tst_CommandLine::parse_data()
         "--dump-log", "-" } << "run:send=1 dump=1 log=a b.txt dumpLog=-";
     QTest::newRow("budget 0 is no limit") << QStringList { "--pane-budget", "0" } << "run:budget=0";
     QTest::newRow("budget in MiB") << QStringList { "--pane-budget", "3" } << "run:budget=3145728";
+    QTest::newRow("interval, shortest")
+        << QStringList { "--interval", "0.1" } << "run:intervalMs=100";
+    QTest::newRow("interval, longest") << QStringList { "--interval=60" } << "run:intervalMs=60000";
 
     // "-x" is the log file's name here, not an option.
     QTest::newRow("unknown") << QStringList { "--log", "-x", "--bogus=1" }
@@ -141,6 +145,12 @@ void tst_CommandLine::parse_data()
         "[127.0.0.1]:1" } << failure("--peer", "[127.0.0.1] は IPv6 アドレスではありません");
     QTest::newRow("peer without host")
         << QStringList { "--peer", ":20319" } << failure("--peer", ":20319 にホストがありません");
+    QTest::newRow("interval 0") << QStringList { "--interval", "0" }
+                                << failure("--interval", "0 は 0.1〜60 の範囲外です");
+    QTest::newRow("interval past a minute") << QStringList { "--interval",
+        "60.001" } << failure("--interval", "60.001 は 0.1〜60 の範囲外です");
+    QTest::newRow("interval not seconds") << QStringList { "--interval",
+        "1s" } << failure("--interval", "1s は秒数ではありません (0.5 のように書きます)");
     QTest::newRow("budget negative") << QStringList { "--pane-budget", "-1" }
                                      << failure("--pane-budget", "-1 は 0〜1048576 の範囲外です");
     QTest::newRow("empty file") << QStringList { "--dump-log=" }
