@@ -2,6 +2,7 @@
 #include "pane/LogPane.h"
 
 #include "log/CharClass.h"
+#include "log/Common.h"
 #include "pane/FindBar.h"
 #include "pane/LogPaneAccessible.h"
 #include "pane/PaneFont.h"
@@ -128,6 +129,18 @@ void LogPane::append(QByteArrayView text)
 {
     const qint64 begin = m_text.begin();
     m_text.append(text);
+    textAdded(begin);
+}
+
+void LogPane::appendHexDump(QByteArrayView payload)
+{
+    const qint64 begin = m_text.begin();
+    Common::appendHexDump(m_text, payload);
+    textAdded(begin);
+}
+
+void LogPane::textAdded(qint64 begin)
+{
     if (m_text.begin() != begin) {
         // What pointed into the text let go now points at the new first line.
         const qint64 held = m_text.begin();
