@@ -392,6 +392,12 @@ void frmMain::append(Log log, QByteArrayView text)
     AppendToPane(log == Log::Status ? *txtStat : *txtDump, text);
 }
 
+void frmMain::appendDump(QByteArrayView payload)
+{
+    txtDump->appendHexDump(payload);
+    AppendToPane(*txtDump, "\r\n");
+}
+
 void frmMain::AppendToPane(LogPane &pane, QByteArrayView text)
 {
     // The pane decides whether it shows the new line: it follows its end unless the user

@@ -75,6 +75,7 @@ private:
     void setUpStatusBar();
     void connectControls();
     void append(Log log, QByteArrayView text) override;
+    void appendDump(QByteArrayView payload) override;
     void figuresChanged() override;
     void AppendToPane(LogPane &pane, QByteArrayView text);
     void ClearPane(LogPane &pane);

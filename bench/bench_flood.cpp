@@ -10,20 +10,27 @@
 //   nobar  the status bar hidden
 // and the end prints, per round and as a median, the variant's share logged and sender p99 over
 // the plain round's.
-// Usage: bench_flood [count] [rounds] [hold|files|nobar]
+//   dump   not a variant of the window: rounds of the window with Dump on, as --dump starts it,
+//          alternate with a bare recvmmsg loop that only counts, for 16-byte and then 1,200-byte
+//          datagrams; the end prints the window's share over the bare loop's per size
+// Usage: bench_flood [count] [rounds] [hold|files|nobar|dump]
 #include "AbortingReporter.h"
 #include "BenchSupport.h"
 #include "app/frmMain.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
+#include "net/DatagramBatch.h"
+#include "net/UdpEndpoint.h"
 #include "pane/LogPane.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
 #include <QSlider>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTemporaryDir>
 
@@ -35,6 +42,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,12 +54,14 @@ constexpr quint16 kLocalPort = 20320;
 constexpr quint16 kPeerPort = 20319;
 constexpr int kSenderPeriod = 10;
 constexpr int kPayloadSize = 16;
+constexpr int kDumpedSizes[] = { 16, 1200 };
+constexpr int kBatchSize = 32;
 constexpr int kDefaultCount = 1000000;
 constexpr int kDefaultRounds = 3;
 // The round is over once no line has been added for this long.
 constexpr qint64 kQuietMs = 500;
 
-enum class Variant { None, Hold, Files, NoBar };
+enum class Variant { None, Hold, Files, NoBar, Dump };
 
 struct Setup
 {
@@ -60,6 +70,7 @@ struct Setup
     bool hold = false;
     bool files = false;
     bool hideBar = false;
+    int payloadSize = kPayloadSize;
 };
 
 // What the held pane reported, sampled at every pass of the loop during the flood and the drain.
@@ -98,6 +109,13 @@ struct Round
     Bench::PeriodFigures period;
     HoldCheck hold;
     FileCheck files;
+    // Dump lines of the datagrams logged, and those the dump pane counted.
+    qint64 dumpLinesExpected = 0;
+    qint64 dumpLines = 0;
+    // CPU time during the flood, of the receiving thread and of the flood child: on a shared
+    // machine a share logged also says how much of a core each got, this does not.
+    double windowCpuUs = 0;
+    double senderCpuUs = 0;
 
     double share() const { return double(logged) / double(std::max<qint64>(1, sent)); }
 };
@@ -108,14 +126,32 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Lets the event loop run until the flood child has handed over its count.
+// User and system time, in microseconds, of RUSAGE_THREAD or of the children waited for.
+double cpuUs(int who)
+{
+    rusage usage {};
+    if (::getrusage(who, &usage) != 0)
+        std::abort();
+    const auto us = [](const timeval &t) { return double(t.tv_sec) * 1e6 + double(t.tv_usec); };
+    return us(usage.ru_utime) + us(usage.ru_stime);
+}
+
+// Lets the event loop run until the flood child has handed over its count. Sampling a held
+// pane needs every pass; otherwise the loop sleeps between events as the tool's own does, and
+// as the bare loop does in recvmmsg, instead of spinning and competing for the core.
 qint64 runUntilFloodEnds(Bench::Child &flood, const LogPane &status, HoldCheck *hold)
 {
+    if (hold == nullptr) {
+        QEventLoop loop;
+        // The flood child writes its count just before it exits.
+        QSocketNotifier ended(flood.resultFd, QSocketNotifier::Read);
+        QObject::connect(&ended, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        loop.exec();
+        return Bench::waitFlood(flood);
+    }
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (hold != nullptr)
-            hold->sample(status);
-        // The flood child writes its count just before it exits.
+        hold->sample(status);
         pollfd p { flood.resultFd, POLLIN, 0 };
         if (::poll(&p, 1, 0) > 0)
             return Bench::waitFlood(flood);
@@ -182,8 +218,12 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
         holdAtTop(*status);
 
     HoldCheck *const hold = setup.hold ? &round.hold : nullptr;
-    Bench::Child flood = Bench::startFlood(kLocalPort, count, kPayloadSize);
+    Bench::Child flood = Bench::startFlood(kLocalPort, count, setup.payloadSize);
+    const double windowCpu = cpuUs(RUSAGE_THREAD);
+    const double childrenCpu = cpuUs(RUSAGE_CHILDREN);
     round.sent = runUntilFloodEnds(flood, *status, hold);
+    round.windowCpuUs = cpuUs(RUSAGE_THREAD) - windowCpu;
+    round.senderCpuUs = cpuUs(RUSAGE_CHILDREN) - childrenCpu;
     // The sender is timed during the flood only.
     send->click();
     drain(*status, hold);
@@ -193,6 +233,14 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
 
     const QByteArray statusText = status->text();
     round.logged = statusText.count("Receive ");
+    if (setup.dump) {
+        // Every datagram, the window's own sent ones too, dumps a line per whole group of four
+        // bytes and a blank line; lines let go of still count.
+        const qint64 sentByWindow = statusText.count("Send ");
+        round.dumpLinesExpected
+            = round.logged * (setup.payloadSize / 4 + 1) + sentByWindow * (kPayloadSize / 4 + 1);
+        round.dumpLines = dump->content().firstLine() + dump->content().lineCount() - 1;
+    }
     round.bytesPerLine
         = double(status->content().memoryUsed()) / double(status->content().lineCount());
     if (setup.files) {
@@ -225,6 +273,43 @@ Round bareRound(int count)
     qint64 received = 0;
     while (::recv(fd, buffer, sizeof buffer, 0) >= 0)
         ++received;
+    round.sent = Bench::waitFlood(flood);
+    round.logged = received;
+    ::close(fd);
+    return round;
+}
+
+// Receives with recvmmsg, as the window's endpoint does, into a buffer as large as its own, and
+// only counts.
+Round bareBatchedRound(int count, int size)
+{
+    Round round;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kLocalPort);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const int buffer = UdpEndpoint::kReceiveBufferBytes;
+    timeval timeout { 0, kQuietMs * 1000 };
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+        || ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0
+        || ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
+        std::abort();
+    std::vector<char> buffers(size_t(kBatchSize) * DatagramBatch::kBufferSize);
+    std::vector<iovec> vectors(kBatchSize);
+    std::vector<mmsghdr> messages(kBatchSize);
+    for (int i = 0; i < kBatchSize; ++i) {
+        vectors[size_t(i)] = { buffers.data() + i * DatagramBatch::kBufferSize,
+            size_t(DatagramBatch::kBufferSize) };
+        messages[size_t(i)].msg_hdr.msg_iov = &vectors[size_t(i)];
+        messages[size_t(i)].msg_hdr.msg_iovlen = 1;
+    }
+    Bench::Child flood = Bench::startFlood(kLocalPort, count, size);
+    const double cpu = cpuUs(RUSAGE_THREAD);
+    qint64 received = 0;
+    for (int n; (n = ::recvmmsg(fd, messages.data(), kBatchSize, MSG_WAITFORONE, nullptr)) > 0;)
+        received += n;
+    round.windowCpuUs = cpuUs(RUSAGE_THREAD) - cpu;
     round.sent = Bench::waitFlood(flood);
     round.logged = received;
     ::close(fd);
@@ -288,6 +373,76 @@ double median(std::vector<double> values)
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The window with Dump on against the bare batched loop, in one run, the order swapped every
+// round. The share over the bare loop's is what the dump costs on this machine as loaded now;
+// CPU time per datagram, the window's handled over the sender's sent, is what it costs
+// whatever else runs: below 1 the window keeps up with a sender given as much of a core.
+void runDump(int count, int rounds, FatalErrorReporter &reporter)
+{
+    printHeader("dump lines");
+    struct Ratios
+    {
+        int size;
+        int round; // 0: the median
+        double share;
+        double windowUs;
+        double bareUs;
+        double senderUs;
+    };
+    std::vector<Ratios> rows;
+    for (const int size : kDumpedSizes) {
+        Setup setup;
+        setup.dump = true;
+        setup.payloadSize = size;
+        std::vector<double> shares;
+        std::vector<double> windowUs;
+        std::vector<double> bareUs;
+        std::vector<double> senderUs;
+        for (int r = 1; r <= rounds; ++r) {
+            Round w;
+            Round b;
+            const QByteArray name = "dump " + QByteArray::number(size);
+            const auto runWindow = [&] {
+                w = windowRound(count, reporter, setup);
+                const QByteArray lines = QByteArray::number(w.dumpLines)
+                    + (w.dumpLines == w.dumpLinesExpected ? " (all)" : " (MISSING)");
+                printWindowRound(name.constData(), r, w, lines);
+            };
+            const auto runBareLoop = [&] {
+                b = bareBatchedRound(count, size);
+                std::printf("%-8s %5d %10lld %10lld %7.1f%% %12s %8s %16s\n",
+                    ("bare " + QByteArray::number(size)).constData(), r, qlonglong(b.sent),
+                    qlonglong(b.logged), 100.0 * b.share(), "-", "-", "-");
+                std::fflush(stdout);
+            };
+            if (r % 2 == 1) {
+                runWindow();
+                runBareLoop();
+            } else {
+                runBareLoop();
+                runWindow();
+            }
+            shares.push_back(w.share() / b.share());
+            windowUs.push_back(w.windowCpuUs / double(std::max<qint64>(1, w.logged)));
+            bareUs.push_back(b.windowCpuUs / double(std::max<qint64>(1, b.logged)));
+            senderUs.push_back(w.senderCpuUs / double(std::max<qint64>(1, w.sent)));
+            rows.push_back(
+                { size, r, shares.back(), windowUs.back(), bareUs.back(), senderUs.back() });
+        }
+        rows.push_back(
+            { size, 0, median(shares), median(windowUs), median(bareUs), median(senderUs) });
+    }
+    std::printf("\n%-8s %8s %14s %14s %14s %14s %16s\n", "bytes", "round", "share / bare",
+        "window cpu us", "bare cpu us", "sender cpu us", "window / sender");
+    for (const Ratios &row : rows) {
+        const QByteArray round = row.round == 0 ? "median" : QByteArray::number(row.round);
+        std::printf("%-8d %8s %14.4f %14.2f %14.2f %14.2f %16.2f\n", row.size, round.constData(),
+            row.share, row.windowUs, row.bareUs, row.senderUs, row.windowUs / row.senderUs);
+    }
+    std::printf(
+        "(cpu us per datagram: the receivers' per datagram taken, the sender's per sent)\n");
+}
+
 void runVariant(
     int count, int rounds, Variant variant, const char *name, FatalErrorReporter &reporter)
 {
@@ -311,6 +466,7 @@ void runVariant(
         extra = "status bar";
         break;
     case Variant::None:
+    case Variant::Dump:
         break;
     }
     printHeader(extra);
@@ -359,14 +515,17 @@ int main(int argc, char *argv[])
         : name == "hold"                   ? Variant::Hold
         : name == "files"                  ? Variant::Files
         : name == "nobar"                  ? Variant::NoBar
+        : name == "dump"                   ? Variant::Dump
                                            : Variant::None;
     if (count <= 0 || rounds <= 0 || (!name.isEmpty() && variant == Variant::None)) {
-        std::fprintf(stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar]\n");
+        std::fprintf(stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar|dump]\n");
         return 2;
     }
     AbortingReporter reporter;
     if (variant == Variant::None)
         runBare(count, rounds, reporter);
+    else if (variant == Variant::Dump)
+        runDump(count, rounds, reporter);
     else
         runVariant(count, rounds, variant, name.constData(), reporter);
     return 0;

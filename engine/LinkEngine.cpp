@@ -217,7 +217,7 @@ void LinkEngine::sendTick()
     const qint32 tick = tickValue(m_tick());
     append(m_status, statusLine(Direction::Send, payload.size(), tick));
     if (m_dumping)
-        append(m_dump, Common::HexDump(payload) + kLineEnd);
+        dump(payload);
 }
 
 void LinkEngine::receive(qint32 bytesTotal)
@@ -232,7 +232,7 @@ void LinkEngine::receive(qint32 bytesTotal)
         linkActive();
     m_output.figuresChanged();
     if (m_dumping)
-        append(m_dump, Common::HexDump(payload) + kLineEnd);
+        dump(payload);
 }
 
 void LinkEngine::append(Channel &channel, QByteArrayView text)
@@ -241,6 +241,15 @@ void LinkEngine::append(Channel &channel, QByteArrayView text)
     m_output.append(channel.log, text);
     if (channel.file)
         channel.file->write(text);
+}
+
+void LinkEngine::dump(QByteArrayView payload)
+{
+    // The output formats straight into its store; the file, when there is one, gets the same
+    // text formatted once more.
+    m_output.appendDump(payload);
+    if (m_dump.file)
+        m_dump.file->write(Common::HexDump(payload) + kLineEnd);
 }
 
 void LinkEngine::openFile(Channel &channel, const QString &path)

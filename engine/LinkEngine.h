@@ -84,6 +84,7 @@ private:
 
     void openFile(Channel &channel, const QString &path);
     void append(Channel &channel, QByteArrayView text);
+    void dump(QByteArrayView payload);
     void measurePeriod();
     // The interval timer runs while there is something to record, and stops once an interval
     // passes with nothing sent or heard.

@@ -165,6 +165,56 @@ void LogText::appendFragment(QByteArrayView fragment, bool endsLine)
     block.addLineStart(block.used);
 }
 
+qint64 LogText::roomForLines(qint64 count, qint64 length)
+{
+    // Line by line, as appendFragment() would decide, so that the blocks come out the same.
+    const qint64 needed = length + kIndexEntry;
+    if (m_count == 0 || last().room() < needed) {
+        const char *const oldest = m_count > 0 ? blockAt(0).bytes : nullptr;
+        if (!openBlock(needed, false))
+            return 0;
+        // Lines written this fast would fault a new mapping in a page at a time, which costs
+        // more than writing them; faulted in at once it costs a fraction. The oldest block's
+        // mapping, taken over under a budget, has its pages already. Where the system cannot,
+        // the pages come one by one as before.
+        const Block &block = last();
+        const qint64 from = roundUp(block.used, m_pageSize);
+        if (block.bytes != oldest && from < block.capacity)
+            ::madvise(block.bytes + from, size_t(block.capacity - from), MADV_POPULATE_WRITE);
+    }
+    return std::min(count, last().room() / needed);
+}
+
+void LogText::addLines(qint64 count, qint64 length)
+{
+    Block &block = last();
+    const char *const text = block.bytes + block.used;
+    // The first line may finish the open line, and its '\r' may be the open line's last byte.
+    const qint64 first = m_openLineLength + length;
+    const bool firstHasReturn = first >= 2 && text[length - 2] == '\r';
+    m_longestLine = std::max(m_longestLine, first - 1 - firstHasReturn);
+    // The others are all as long: shown one byte shorter only when every one ends in "\r\n".
+    bool allHaveReturn = length >= 2;
+    for (qint64 end = 2 * length; allHaveReturn && end <= count * length; end += length)
+        allHaveReturn = text[end - 2] == '\r';
+    if (count > 1)
+        m_longestLine = std::max(m_longestLine, length - 1 - allHaveReturn);
+
+    char *entry = block.bytes + block.capacity - block.lines * kIndexEntry;
+    auto start = quint32(block.used);
+    for (qint64 i = 0; i < count; ++i) {
+        start += quint32(length);
+        Q_ASSERT(block.bytes[start - 1] == '\n');
+        entry -= kIndexEntry;
+        std::memcpy(entry, &start, kIndexEntry);
+    }
+    block.used += count * length;
+    block.lines += count;
+    m_end += count * length;
+    m_lineEnd += count;
+    m_openLineLength = 0;
+}
+
 qint64 LogText::blockCapacity(qint64 atLeast, bool lineStaysOpen) const
 {
     // Room to spare for a line still growing, so that growing it does not copy it every time.

@@ -44,6 +44,26 @@ public:
     // oldest whole blocks are let go first; only when nothing but the newest line is left to let
     // go of is a fragment dropped (see droppedBytes()).
     void append(QByteArrayView text) noexcept;
+    // Appends `count` whole lines of `length` bytes each, every one ending in its only '\n',
+    // that fill(char *out, qint64 first, qint64 n) writes straight into the store: lines first
+    // to first + n - 1 of the count, n * length bytes at out. The text, the line index and what
+    // is let go are those of append() of the same bytes, but no line end is searched for and
+    // nothing is copied. fill must not throw.
+    template <typename Fill> void appendLines(qint64 count, qint64 length, Fill &&fill) noexcept
+    {
+        for (qint64 first = 0; first < count;) {
+            const qint64 fit = roomForLines(count - first, length);
+            if (fit == 0) {
+                m_droppedBytes += length;
+                ++first;
+                continue;
+            }
+            const Block &block = last();
+            fill(block.bytes + block.used, first, fit);
+            addLines(fit, length);
+            first += fit;
+        }
+    }
 
     // The first position still held, and one past the last.
     qint64 begin() const;
@@ -99,6 +119,12 @@ private:
     };
 
     void appendFragment(QByteArrayView fragment, bool endsLine);
+    // How many of `count` lines of `length` bytes the last block takes, after opening a block
+    // when it takes none; 0 when no memory can be found for one.
+    qint64 roomForLines(qint64 count, qint64 length);
+    // Counts and indexes `count` lines of `length` bytes just written at the end of the last
+    // block.
+    void addLines(qint64 count, qint64 length);
     bool openBlock(qint64 needed, bool lineStaysOpen);
     qint64 blockCapacity(qint64 atLeast, bool lineStaysOpen) const;
     bool canDiscard() const;

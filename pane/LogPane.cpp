@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pane/LogPane.h"
 
+#include "log/Common.h"
 #include "pane/FindBar.h"
 #include "pane/LogPaneAccessible.h"
 #include "pane/PaneFont.h"
@@ -127,6 +128,18 @@ void LogPane::append(QByteArrayView text)
 {
     const qint64 begin = m_text.begin();
     m_text.append(text);
+    textAdded(begin);
+}
+
+void LogPane::appendHexDump(QByteArrayView payload)
+{
+    const qint64 begin = m_text.begin();
+    Common::appendHexDump(m_text, payload);
+    textAdded(begin);
+}
+
+void LogPane::textAdded(qint64 begin)
+{
     if (m_text.begin() != begin) {
         if (m_caret.keepInText())
             emit selectionChanged();

@@ -31,6 +31,8 @@ public:
     void clear();
     // Adds text at the end; the selection and a held view stay where they were.
     void append(QByteArrayView text);
+    // The same as append(Common::HexDump(payload)), formatted straight into the store.
+    void appendHexDump(QByteArrayView payload);
 
     // These act for the user, as a click or a key would: the caret is brought into view and
     // the pane follows or holds according to where that leaves it.
@@ -100,6 +102,8 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    // What follows text added to the store, which began at `begin` before.
+    void textAdded(qint64 begin);
     void scheduleRefresh();
     void refresh();
     void updateMetrics();

@@ -3,9 +3,10 @@
 # Usage: scripts/bench.sh ['BENCH [ARG...]']...   each bench with its arguments as one word:
 #   pane [lines] | period | hexdump | find | filelog | startup [host] [period] [runs]
 #   measure [datagrams] [rounds]
-#   flood [count] [rounds] [hold|files|nobar]
+#   flood [count] [rounds] [hold|files|nobar|dump]
+#   hexdump-ir [datagrams]   instructions per dumped byte, both ways into the store (callgrind)
 #   soak [minutes] [datagrams per second] | soak dump-flood [minutes]
-# e.g. scripts/bench.sh pane 'flood 1000000 3 hold' 'soak dump-flood 10'
+# e.g. scripts/bench.sh pane 'flood 1000000 3 hold' 'flood 200000 2 dump' 'soak dump-flood 10'
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh run
@@ -18,5 +19,21 @@ benches=("$@")
 for run in "${benches[@]}"; do
     read -r -a words <<<"$run"
     echo "== bench_$run"
+    if [ "${words[0]}" = hexdump-ir ]; then
+        # Instruction counts do not depend on what else the machine runs.
+        if ! command -v valgrind >/dev/null; then
+            echo "needs valgrind: apt-get install valgrind"
+            continue
+        fi
+        out=$(mktemp)
+        valgrind --tool=callgrind --callgrind-out-file="$out" \
+            build/bench/bench_hexdump ir "${words[1]:-2000}" 2>/dev/null
+        callgrind_annotate --inclusive=yes "$out" | awk -v n="${words[1]:-2000}" '
+            /bench_hexdump.cpp:.*(dumpThroughText|dumpStraightIntoStore)/ {
+                gsub(",", "", $1); way = $0 ~ /Through/ ? "through text" : "straight in"
+                if (!seen[way]++) printf "%-14s %8.1f instructions per dumped byte\n", way, $1 / (n * 1200) }'
+        rm -f "$out"
+        continue
+    fi
     "build/bench/bench_${words[0]}" "${words[@]:1}"
 done

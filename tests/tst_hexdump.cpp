@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "log/Common.h"
+#include "log/LogText.h"
 
 #include <QTest>
 
@@ -12,6 +13,8 @@ private slots:
     void examples();
     void sizes_data();
     void sizes();
+    void intoStore_data();
+    void intoStore();
 };
 
 void tst_HexDump::examples_data()
@@ -90,6 +93,63 @@ void tst_HexDump::sizes()
         }
     }
     QCOMPARE(readBack, payload.left(lines * 4));
+}
+
+void tst_HexDump::intoStore_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("repeats");
+    QTest::addColumn<QByteArray>("between");
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<qint64>("largestBlock");
+
+    // The window's blank line between dumps; 4 KiB blocks take 170 dump lines, so a 1,200-byte
+    // dump always crosses into the next block.
+    const QByteArray blank("\r\n");
+    const qint64 unlimited = LogText::kNoLimit;
+    const qint64 kMiB = LogText::kLargestBlockSize;
+    const qint64 page = 4096;
+    for (const int size : { 0, 1, 3, 4, 5, 1200, 65507 })
+        QTest::addRow("%d", size) << size << 3 << blank << unlimited << kMiB;
+    QTest::newRow("1200, lines across small blocks") << 1200 << 40 << blank << unlimited << page;
+    QTest::newRow("65507, past a budget") << 65507 << 4 << blank << 64 * page << page;
+    QTest::newRow("1200, the first line finishes an open line")
+        << 1200 << 40 << QByteArray("x\r") << unlimited << page;
+}
+
+void tst_HexDump::intoStore()
+{
+    QFETCH(int, size);
+    QFETCH(int, repeats);
+    QFETCH(QByteArray, between);
+    QFETCH(qint64, budget);
+    QFETCH(qint64, largestBlock);
+
+    // Formatted straight into the store, the text and its index must be those of the dump
+    // appended as bytes, split into lines by the store.
+    QByteArray payload(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        payload[i] = char(i * 7);
+    LogText searched(budget, largestBlock);
+    LogText known(budget, largestBlock);
+    for (int i = 0; i < repeats; ++i) {
+        searched.append(Common::HexDump(payload));
+        searched.append(between);
+        Common::appendHexDump(known, payload);
+        known.append(between);
+    }
+    QCOMPARE(known.mid(known.begin(), known.end()), searched.mid(searched.begin(), searched.end()));
+    QCOMPARE(known.begin(), searched.begin());
+    QCOMPARE(known.firstLine(), searched.firstLine());
+    QCOMPARE(known.lineCount(), searched.lineCount());
+    QCOMPARE(known.longestLine(), searched.longestLine());
+    QCOMPARE(known.memoryUsed(), searched.memoryUsed());
+    QCOMPARE(known.droppedBytes(), 0);
+    for (qint64 line = known.firstLine(); line < known.firstLine() + known.lineCount(); ++line) {
+        QCOMPARE(known.lineStart(line), searched.lineStart(line));
+        QCOMPARE(known.chunkAt(known.lineStart(line)).size(),
+            searched.chunkAt(searched.lineStart(line)).size());
+    }
 }
 
 QTEST_APPLESS_MAIN(tst_HexDump)

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Any payload up to 65,535 bytes: the dump must have one well-formed line per whole group of
-// four bytes, numbered from 0, with the bytes in upper-case hex.
+// four bytes, numbered from 0, with the bytes in upper-case hex; formatted straight into a
+// store, the same text in as many lines.
 #include "log/Common.h"
+#include "log/LogText.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -32,9 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > 65535)
         return 0;
-    const QByteArray dump
-        = Common::HexDump(QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const QByteArrayView payload(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArray dump = Common::HexDump(payload);
     const size_t lines = size / 4;
+    // One store for every input, under a budget: dumps land across block ends and in blocks
+    // taken over from the oldest, as in a long run.
+    static LogText store(4 * 1024 * 1024);
+    const qint64 from = store.end();
+    const qint64 linesBefore = store.firstLine() + store.lineCount();
+    Common::appendHexDump(store, payload);
+    check(store.mid(from, store.end()) == dump);
+    check(size_t(store.firstLine() + store.lineCount() - linesBefore) == lines);
     if (lines == 0) {
         check(dump.isEmpty());
         return 0;
