@@ -12,11 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #if __has_include(<malloc.h>)
 #include <malloc.h>
 #endif
 #include <netinet/in.h>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -157,6 +159,39 @@ qint64 Bench::processStatusBytes(const char *field)
     }
     std::fclose(status);
     return bytes;
+}
+
+Bench::ProcessLoad Bench::processLoad(pid_t pid)
+{
+    ProcessLoad load;
+    const std::string directory = "/proc/" + std::to_string(pid) + "/task/";
+    DIR *const tasks = ::opendir(directory.c_str());
+    if (tasks == nullptr)
+        return load;
+    while (const dirent *task = ::readdir(tasks)) {
+        if (task->d_name[0] == '.')
+            continue;
+        const std::string path = directory + task->d_name;
+        if (std::FILE *schedstat = std::fopen((path + "/schedstat").c_str(), "r")) {
+            long long ns = 0;
+            if (std::fscanf(schedstat, "%lld", &ns) == 1)
+                load.cpuNs += ns;
+            std::fclose(schedstat);
+        }
+        if (std::FILE *status = std::fopen((path + "/status").c_str(), "r")) {
+            char line[256];
+            long long switches = 0;
+            while (std::fgets(line, sizeof line, status) != nullptr) {
+                // "voluntary_ctxt_switches:\t12" and "nonvoluntary_ctxt_switches:\t3"
+                if (std::sscanf(line, "voluntary_ctxt_switches: %lld", &switches) == 1
+                    || std::sscanf(line, "nonvoluntary_ctxt_switches: %lld", &switches) == 1)
+                    load.contextSwitches += switches;
+            }
+            std::fclose(status);
+        }
+    }
+    ::closedir(tasks);
+    return load;
 }
 
 void Bench::runEventLoopFor(int milliseconds)

@@ -18,6 +18,18 @@ qint64 heapInUse();
 // A size from /proc/self/status, such as "VmRSS" or "VmHWM", in bytes; -1 when it cannot be read.
 qint64 processStatusBytes(const char *field);
 
+// What a process has used so far, summed over the threads it has now (a thread that ended
+// takes its share along, so take differences over spans in which none ends).
+struct ProcessLoad
+{
+    // Time on a CPU: the first field of /proc/PID/task/*/schedstat.
+    qint64 cpuNs = 0;
+    // Times its threads went off a CPU, voluntarily (to wait: each is one wake-up later) or not.
+    qint64 contextSwitches = 0;
+};
+// All zero when the process is gone.
+ProcessLoad processLoad(pid_t pid);
+
 // Runs the event loop for `milliseconds`, timed precisely: a default, coarse timer may end a
 // long run up to 5 % early.
 void runEventLoopFor(int milliseconds);

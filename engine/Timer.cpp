@@ -122,11 +122,17 @@ void Timer::onTimeout()
         arm();
         return;
     }
-    const auto period = std::chrono::milliseconds(m_scheduled);
+    const Clock::duration period = std::chrono::milliseconds(m_scheduled);
+    const Clock::duration late = now - m_due;
+    if (late > kCatchUpLimit) {
+        // Skip to the oldest tick within the limit, or to the last one due if none is.
+        const auto dropped = std::min(
+            (late - kCatchUpLimit + period - Clock::duration(1)) / period, late / period);
+        m_due += dropped * period;
+    }
     m_due += period;
-    if (now - m_due >= period)
-        m_due += (now - m_due) / period * period;
     // Armed before the tick goes out, so that a handler that stops the timer has the last word.
+    // A next tick already due wakes the loop at once, on its next pass.
     arm();
     emit tick();
 }

@@ -14,8 +14,9 @@
 //
 // Each tick is due one interval after the previous one was due, whenever it was handled, so the
 // mean period stays the interval even at 1 ms, where Qt's millisecond timers alone drift by
-// about a tenth. After a pause longer than a whole interval one missed tick goes out at once and
-// the rest are dropped rather than sent in a burst. A new interval keeps the stream: the next
+// about a tenth. Ticks missed while the loop was held up go out late, one a pass of the event
+// loop so that it keeps handling everything else, until the schedule is met again; those due
+// longer than kCatchUpLimit ago are dropped instead. A new interval keeps the stream: the next
 // tick is due one new interval after the last.
 //
 // The event loop is woken by a timer descriptor at the deadline to the microsecond, or by a
@@ -31,6 +32,13 @@ public:
         Descriptor,
         QtTimer,
     };
+
+    // A busy machine holds the loop up for a few to a few tens of milliseconds; making that up
+    // keeps 1,000 ticks a second at 1 ms. A longer hold-up (a suspended machine, a debugger, a
+    // swapping one) leaves a gap instead of a flood: at 1 ms at most 50 ticks go out back to
+    // back, 50 small datagrams that a default receive buffer holds many times over, and from a
+    // 50 ms interval up just the one tick that is due.
+    static constexpr std::chrono::milliseconds kCatchUpLimit { 50 };
 
     explicit Timer(QObject *parent = nullptr);
     explicit Timer(WakeUp wakeUp, QObject *parent = nullptr);
