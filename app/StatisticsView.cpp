@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolTip>
 
@@ -35,16 +36,27 @@ StatisticsView::StatisticsView(QWidget *parent)
 
 void StatisticsView::setLines(const QList<LinkFigures::Line> &lines)
 {
+    const QList<LinkFigures::Line> old = m_lines;
     m_lines = lines.mid(0, kLines);
-    update();
+    // Only the lines whose figures changed are painted again.
+    const int height = QFontMetrics(font()).lineSpacing();
+    for (int line = 0; line < kLines; ++line) {
+        if (lineOf(old, line) != lineOf(m_lines, line))
+            update(QRect(0, kMargin + line * height, width(), height));
+    }
+}
+
+QString StatisticsView::lineOf(const QList<LinkFigures::Line> &lines, int line)
+{
+    QStringList figures;
+    for (const LinkFigures::Figure &figure : lines.value(line))
+        figures.append(figure.text);
+    return figures.join(QLatin1String(kSeparator));
 }
 
 QString StatisticsView::lineText(int line) const
 {
-    QStringList figures;
-    for (const LinkFigures::Figure &figure : m_lines.at(line))
-        figures.append(figure.text);
-    return figures.join(QLatin1String(kSeparator));
+    return lineOf(m_lines, line);
 }
 
 QString StatisticsView::text() const
@@ -90,16 +102,25 @@ QSize StatisticsView::minimumSizeHint() const
     return { 0, sizeHint().height() };
 }
 
-void StatisticsView::paintEvent(QPaintEvent *)
+void StatisticsView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
     const QFontMetrics metrics(font());
     const int width = contentsRect().width() - 2 * kMargin;
-    int y = kMargin + metrics.ascent();
     for (int line = 0; line < m_lines.size(); ++line) {
-        painter.drawText(kMargin, y, metrics.elidedText(lineText(line), Qt::ElideRight, width));
-        y += metrics.lineSpacing();
+        const QRect row(
+            0, kMargin + line * metrics.lineSpacing(), this->width(), metrics.lineSpacing());
+        if (!event->rect().intersects(row))
+            continue;
+        const QString text = metrics.elidedText(lineText(line), Qt::ElideRight, width);
+        QStaticText &shown = m_shown[size_t(line)];
+        if (shown.text() != text) {
+            shown.setText(text);
+            shown.setTextFormat(Qt::PlainText);
+            shown.prepare(QTransform(), font());
+        }
+        painter.drawStaticText(kMargin, row.top(), shown);
     }
 }
 

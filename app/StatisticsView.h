@@ -3,7 +3,10 @@
 
 #include "engine/LinkFigures.h"
 
+#include <QStaticText>
 #include <QWidget>
+
+#include <array>
 
 // The link figures under the client area: a few short lines in one face. Its size hint depends
 // on the font alone, so a new text repaints this widget and never lays out the window again;
@@ -36,7 +39,11 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    static QString lineOf(const QList<LinkFigures::Line> &lines, int line);
     QString lineText(int line) const;
 
     QList<LinkFigures::Line> m_lines;
+    // Each line as last drawn, laid out once: a refresh that changes one figure lays out only
+    // its line again.
+    std::array<QStaticText, kLines> m_shown;
 };

@@ -360,8 +360,13 @@ void frmMain::fitClientArea()
 
 void frmMain::figuresChanged()
 {
-    if (!m_statisticsTimer.isActive())
-        m_statisticsTimer.start();
+    // A change at a human period is shown in the same wake-up; a flood still refreshes the
+    // bar at most four times a second.
+    if (!m_statisticsTimer.isActive()) {
+        const qint64 since = m_sinceStatistics.isValid() ? m_sinceStatistics.elapsed()
+                                                         : kStatisticsRefresh.count();
+        m_statisticsTimer.start(int(std::max<qint64>(0, kStatisticsRefresh.count() - since)));
+    }
 }
 
 void frmMain::refreshStatistics()
@@ -369,6 +374,7 @@ void frmMain::refreshStatistics()
     // Hidden (as a benchmark may hide it), it costs nothing at all.
     if (!statusBar()->isVisibleTo(this))
         return;
+    m_sinceStatistics.start();
     const LinkStatistics &statistics = m_engine->statistics();
     const LinkMeasure &measure = m_engine->measure();
     const quint32 now = m_engine->now();

@@ -7,6 +7,7 @@
 #include "engine/Tick.h"
 #include "net/HostLookup.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -98,6 +99,7 @@ private:
     Revision m_shownRevision;
     int m_shownPeriod = -1;
     QTimer m_statisticsTimer;
+    QElapsedTimer m_sinceStatistics;
 
     LinkEngine *const m_engine;
     QWidget *const m_client;

@@ -142,8 +142,9 @@ void LinkEngine::setPeriod(int milliseconds)
 
 void LinkEngine::measurePeriod()
 {
-    // Echoes are told from strays by the period; while nothing is sent there are none.
-    m_measure.setPeriod(isSending() ? qint64(m_period) * kNanosecondsPerMillisecond : qint64(0));
+    // Echoes are told from strays by the period. It stays after 停止, so that the echoes still
+    // on their way are measured; echo matching ends by itself 128 periods after a send.
+    m_measure.setPeriod(qint64(m_period) * kNanosecondsPerMillisecond);
     if (isSending())
         linkActive();
 }

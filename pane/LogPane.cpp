@@ -6,6 +6,7 @@
 #include "pane/LogPaneAccessible.h"
 #include "pane/PaneFont.h"
 #include "pane/PaneMimeData.h"
+#include "pane/SteadyScrollBar.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -73,6 +74,7 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
     installLogPaneAccessibility();
     setFont(paneFont());
     setFocusPolicy(Qt::StrongFocus);
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -312,16 +314,26 @@ void LogPane::updateFollowing()
 
 void LogPane::scheduleRefresh()
 {
-    if (!m_refreshTimer.isActive())
-        m_refreshTimer.start();
+    // At a human period the repaint goes out in the same wake-up as its line; a flood still
+    // gets at most one a frame.
+    if (!m_refreshTimer.isActive()) {
+        const qint64 since
+            = m_sinceRefresh.isValid() ? m_sinceRefresh.elapsed() : kRefreshDelay.count();
+        m_refreshTimer.start(int(std::max<qint64>(0, kRefreshDelay.count() - since)));
+    }
 }
 
 void LogPane::refresh()
 {
+    m_sinceRefresh.start();
+    const qint64 oldTop = m_topRow;
     if (m_following)
         m_topRow = lastTopRow();
+    // The bars' move would repaint the whole view; what needs it is worked out just below.
+    m_refreshing = true;
     updateScrollBars();
-    viewport()->update();
+    m_refreshing = false;
+    updateAppended(m_topRow - oldTop);
     if (m_text.begin() != m_reportedBegin) {
         reportReplaced();
     } else if (m_text.end() != m_reportedEnd) {
@@ -331,6 +343,24 @@ void LogPane::refresh()
     }
     m_reportedBegin = m_text.begin();
     m_reportedEnd = m_text.end();
+}
+
+void LogPane::updateAppended(qint64 moved)
+{
+    // Following, with nothing drawn over the lines, only what was appended is new: the rest
+    // moves up as it is, from the last line already shown (whose end the caret was at).
+    const qint64 lines = m_text.firstLine() + m_text.lineCount();
+    if (m_following && m_shownLines >= 0 && lines >= m_shownLines && m_notice.isEmpty()
+        && !hasSelection() && moved >= 0 && moved < visibleRows()
+        && m_topRow >= m_text.firstLine()) {
+        if (moved > 0)
+            viewport()->scroll(0, int(-moved * m_lineHeight));
+        const int y = int(std::max<qint64>(0, m_shownLines - 1 - m_topRow)) * m_lineHeight;
+        viewport()->update(QRect(0, y, viewport()->width(), viewport()->height() - y));
+    } else {
+        viewport()->update();
+    }
+    m_shownLines = lines;
 }
 
 void LogPane::updateMetrics()
@@ -391,7 +421,8 @@ void LogPane::scrollContentsBy(int, int dy)
 {
     if (dy != 0 && !m_movingScrollBars)
         userScrolled();
-    viewport()->update();
+    if (!m_refreshing)
+        viewport()->update();
 }
 
 void LogPane::userScrolled()
@@ -497,7 +528,7 @@ bool LogPane::event(QEvent *event)
     return true;
 }
 
-void LogPane::paintEvent(QPaintEvent *)
+void LogPane::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
     painter.setFont(font());
@@ -516,7 +547,11 @@ void LogPane::paintEvent(QPaintEvent *)
         painter.setPen(pal.placeholderText().color());
         painter.drawText(QPointF(columnX(0), m_ascent), discardNotice());
     }
-    for (qint64 line = std::max(m_topRow, firstLine); line < last; ++line) {
+    // Only the rows that need it: after an append that is the new lines alone.
+    const qint64 firstRowInRect = m_topRow + event->rect().top() / m_lineHeight;
+    const qint64 lastRowInRect = m_topRow + event->rect().bottom() / m_lineHeight + 1;
+    for (qint64 line = std::max({ m_topRow, firstLine, firstRowInRect });
+         line < std::min(last, lastRowInRect); ++line) {
         const int y = int(line - m_topRow) * m_lineHeight;
         const qint64 start = m_text.lineStart(line);
         const QByteArrayView bytes = m_text.line(line);

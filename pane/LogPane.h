@@ -7,6 +7,7 @@
 #include "pane/GlyphTable.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QTimer>
 
 class FindBar;
@@ -106,6 +107,7 @@ private:
     void textAdded(qint64 begin);
     void scheduleRefresh();
     void refresh();
+    void updateAppended(qint64 moved);
     void updateMetrics();
     void updateScrollBars();
     void userScrolled();
@@ -158,6 +160,10 @@ private:
     qint64 m_reportedEnd = 0;
     // Appends only mark the pane dirty; this timer turns a burst of them into one repaint.
     QTimer m_refreshTimer;
+    QElapsedTimer m_sinceRefresh;
+    // Lines in the store at the last refresh, or -1 before one.
+    qint64 m_shownLines = -1;
+    bool m_refreshing = false;
     // A passing notice painted over the top of the view, such as a refused copy.
     QString m_notice;
     QTimer m_noticeTimer;
