@@ -57,8 +57,14 @@ QString titleFor(const Settings &settings)
 {
     if (settings.endpointsAreDefault())
         return caption(Captions::kWindow);
-    return caption(Captions::kTitleWithEndpoints)
-        .arg(caption(Captions::kWindow), settings.localEndpointText(), settings.peerEndpointText());
+    // A group is named as one, with the interface it is joined or sent on.
+    const QString local = settings.bindAddress.isMulticast()
+        ? settings.groupText(settings.localEndpointText(), true)
+        : settings.localEndpointText();
+    const QString peer = QHostAddress(settings.peerHost).isMulticast()
+        ? settings.groupText(settings.peerEndpointText(), false)
+        : settings.peerEndpointText();
+    return caption(Captions::kTitleWithEndpoints).arg(caption(Captions::kWindow), local, peer);
 }
 
 template <typename Control> Control *place(Control *control, const char *name, const QRect &rect)

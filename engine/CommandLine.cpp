@@ -35,7 +35,8 @@ constexpr char kVersionOption[] = "バージョンを表示して終了します
 constexpr char kBind[] = "受信するアドレスとポート\n"
                          "(既定: すべてのアドレス、ポート %1)。\n"
                          "アドレスは数値で、IPv4 は 127.0.0.1:%1、\n"
-                         "IPv6 は [::1]:%1 のように書きます。";
+                         "IPv6 は [::1]:%1 のように書きます。\n"
+                         "グループのアドレスなら、そのグループに参加します。";
 constexpr char kPeer[] = "送信先のホスト名またはアドレスとポート\n"
                          "(既定: %1:%2)。\n"
                          "IPv6 アドレスは [ ] で囲みます。";
@@ -50,6 +51,12 @@ constexpr char kInterval[] = "リンクの計測値を記録する区間の長�
                              "(秒、%1〜%2、既定: %3)。";
 constexpr char kPaneBudget[] = "各欄が使うメモリの上限\n"
                                "(MiB、既定: %1)。0 は上限なし。";
+constexpr char kInterface[] = "グループに参加し、グループへ送る\n"
+                              "インターフェース (既定: 経路が選ぶもの)。";
+constexpr char kTtl[] = "グループへ送るデータグラムのホップ数\n"
+                        "(%1〜%2、既定: %3)。";
+constexpr char kSource[] = "--bind のグループを ADDRESS からの\n"
+                           "データグラムだけに絞って参加します。";
 
 constexpr char kFailure[] = "%1: %2: %3 (try --help)\n";
 constexpr char kUnknownOption[] = "不明なオプションです";
@@ -69,6 +76,9 @@ constexpr char kNotIpv6[] = "%1 は IPv6 アドレスではありません";
 constexpr char kUnbracketedIpv6[] = "%1: IPv6 アドレスは [ ] で囲んでください";
 constexpr char kNoHost[] = "%1 にホストがありません";
 constexpr char kBadHost[] = "%1 はホスト名として使えません";
+constexpr char kSourceWithoutGroup[] = "--bind にグループのアドレスがありません";
+constexpr char kSourceOtherFamily[] = "%1 とグループ %2 のアドレスファミリーが違います";
+constexpr char kNotSource[] = "%1 は送信元のアドレスになりません";
 } // namespace Text
 
 QString text(const char *utf8)
@@ -272,6 +282,17 @@ private:
             return Complaint { typed(m_log), m_reason };
         if (!readFile(m_dumpLog, settings.dumpLogFile))
             return Complaint { typed(m_dumpLog), m_reason };
+        if (!readFile(m_interface, settings.group.interfaceName))
+            return Complaint { typed(m_interface), m_reason };
+        if (m_parser.isSet(m_ttl)) {
+            const auto hops = readInteger(m_parser.value(m_ttl), GroupOptions::kMinHopLimit,
+                GroupOptions::kMaxHopLimit, m_reason);
+            if (!hops)
+                return Complaint { typed(m_ttl), m_reason };
+            settings.group.hopLimit = int(*hops);
+        }
+        if (m_parser.isSet(m_source) && !readSource(settings))
+            return Complaint { typed(m_source), m_reason };
         settings.sendAtStart = m_parser.isSet(m_send);
         settings.dumpAtStart = m_parser.isSet(m_dump);
         return std::nullopt;
@@ -371,6 +392,41 @@ private:
         return false;
     }
 
+    // One sender's address, of the bound group's family. With no port to set it apart, an
+    // IPv6 one goes without brackets.
+    bool readSource(Settings &settings)
+    {
+        const QString value = m_parser.value(m_source);
+        const QHostAddress &group = settings.bindAddress;
+        QHostAddress source;
+        if (!group.isMulticast()) {
+            m_reason = text(Text::kSourceWithoutGroup);
+            return false;
+        }
+        if (value.isEmpty()) {
+            m_reason = text(Text::kEmpty);
+            return false;
+        }
+        if (!value.contains(QLatin1Char(':')) && !isDottedQuad(value))
+            return false;
+        if (!source.setAddress(value)) {
+            m_reason = text(Text::kNotNumericAddress).arg(value);
+            return false;
+        }
+        if (source.protocol() != group.protocol()) {
+            m_reason = text(Text::kSourceOtherFamily).arg(value, group.toString());
+            return false;
+        }
+        // A sender is one host: never a group, a broadcast or "any".
+        if (source.isMulticast() || source.isBroadcast() || source == QHostAddress::AnyIPv4
+            || source == QHostAddress::AnyIPv6) {
+            m_reason = text(Text::kNotSource).arg(value);
+            return false;
+        }
+        settings.group.source = source;
+        return true;
+    }
+
     bool readPeerHost(const Endpoint &endpoint, QString &host)
     {
         for (const QChar c : endpoint.host) {
@@ -414,9 +470,20 @@ private:
     const QCommandLineOption m_paneBudget { QStringLiteral("pane-budget"),
         text(Text::kPaneBudget).arg(Settings::kDefaultPaneBudget / kMebibyte),
         QStringLiteral("MIB") };
+    const QCommandLineOption m_interface { QStringLiteral("interface"), text(Text::kInterface),
+        QStringLiteral("NAME") };
+    const QCommandLineOption m_ttl { QStringLiteral("ttl"),
+        text(Text::kTtl)
+            .arg(GroupOptions::kMinHopLimit)
+            .arg(GroupOptions::kMaxHopLimit)
+            .arg(GroupOptions::kDefaultHopLimit),
+        QStringLiteral("N") };
+    const QCommandLineOption m_source { QStringLiteral("source"), text(Text::kSource),
+        QStringLiteral("ADDRESS") };
     // Every option once, in the order --help lists them.
-    const std::array<const QCommandLineOption *, 11> m_options { &m_help, &m_version, &m_bind,
-        &m_peer, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog, &m_interval, &m_paneBudget };
+    const std::array<const QCommandLineOption *, 14> m_options { &m_help, &m_version, &m_bind,
+        &m_peer, &m_interface, &m_ttl, &m_source, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog,
+        &m_interval, &m_paneBudget };
 
     QCommandLineParser m_parser;
     QString m_reason;

@@ -21,5 +21,14 @@ inline constexpr char kPeerUnreachable[]
 inline constexpr char kFileLogStopped[] = "%1の書き込みを停止しました（%2）: %3";
 inline constexpr char kStatusLogName[] = "ステータスログ";
 inline constexpr char kDumpLogName[] = "ダンプログ";
+// A group as the title and the messages name it: %1 its address (and port), %2 the interface,
+// as one of the two after it says.
+inline constexpr char kGroup[] = "グループ %1（%2）";
+inline constexpr char kInterface[] = "インターフェース %1";
+inline constexpr char kDefaultInterface[] = "既定のインターフェース";
+// As kGroup, for a source-specific join: %3 is the one sender it hears.
+inline constexpr char kSourceGroup[] = "グループ %1（%2、送信元 %3）";
+// Added to a failure to join a group or to send to it: %1 is the group as kGroup names it.
+inline constexpr char kGroupRefused[] = "%1を使えません。";
 
 } // namespace EngineCaptions

@@ -99,14 +99,21 @@ bool LinkEngine::open()
 {
     m_endpoint->setRemoteHost(m_settings.peerHost);
     m_endpoint->setRemotePort(m_settings.peerPort);
+    m_endpoint->setGroupOptions(m_settings.group);
     SocketResult bound = m_endpoint->bind(m_settings.bindAddress, m_settings.bindPort);
     if (bound)
         return true;
     // The system's text never says which address it refused; most often it is held by a
     // second copy.
     SocketError &error = bound.error();
-    error.description += QLatin1String("\n\n")
-        + caption(EngineCaptions::kBindFailed).arg(m_settings.localEndpointText());
+    const QHostAddress &group = m_endpoint->refusedGroup();
+    const bool joined = group == m_settings.bindAddress;
+    const QString refused = group.isNull()
+        ? caption(EngineCaptions::kBindFailed).arg(m_settings.localEndpointText())
+        : caption(EngineCaptions::kGroupRefused)
+              .arg(m_settings.groupText(
+                  joined ? m_settings.localEndpointText() : m_settings.peerEndpointText(), joined));
+    error.description += QLatin1String("\n\n") + refused;
     if (error.code == EADDRINUSE)
         error.description += caption(EngineCaptions::kAddressInUse);
     fatal(error);

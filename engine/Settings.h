@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/EngineCaptions.h"
+#include "net/Multicast.h"
+
 #include <QHostAddress>
 #include <QString>
 
@@ -37,6 +40,22 @@ struct Settings
     // Bytes per pane; 0 means no limit.
     qint64 paneBudget = kDefaultPaneBudget;
     int intervalMs = kDefaultIntervalMs;
+
+    // A group bound (joined) or sent to: the interface, the hop limit of what is sent, and for
+    // a source-specific join its one sender.
+    GroupOptions group;
+    // "グループ 239.1.2.3:20320（インターフェース eth0）": how the title and messages name a
+    // group, given as its endpoint text; the source is named only where the group is joined.
+    QString groupText(const QString &endpoint, bool joined) const
+    {
+        const QString interface = group.interfaceName.isEmpty()
+            ? QString::fromUtf8(EngineCaptions::kDefaultInterface)
+            : QString::fromUtf8(EngineCaptions::kInterface).arg(group.interfaceName);
+        if (joined && !group.source.isNull())
+            return QString::fromUtf8(EngineCaptions::kSourceGroup)
+                .arg(endpoint, interface, group.source.toString());
+        return QString::fromUtf8(EngineCaptions::kGroup).arg(endpoint, interface);
+    }
 
     // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
     QString localEndpointText() const

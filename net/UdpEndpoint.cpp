@@ -148,9 +148,61 @@ SocketResult UdpEndpoint::bind(quint16 localPort)
 SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
 {
     close();
+    m_refusedGroup.clear();
     if (m_remotePort < 0 || m_remotePort > 65535)
         return SocketError::fromErrno(EINVAL);
 
+    const bool group = address.isMulticast();
+    if (const SocketResult opened
+        = group ? openGroup(address, localPort) : openSocket(address, localPort, false);
+        !opened) {
+        // Whatever went wrong, the group and its interface are what the user asked for.
+        if (group)
+            m_refusedGroup = address;
+        return opened;
+    }
+
+    // Without a host the endpoint only receives.
+    const QHostAddress literal(m_remoteHost);
+    if (m_remoteHost.isEmpty())
+        return {};
+    if (literal.isNull()) {
+        // Looked up now rather than in the first send, where it would make that datagram late.
+        m_lookupPending = true;
+        m_lookup->lookUp(m_remoteHost);
+    } else if (const SocketResult ready = usePeer({ literal }); !ready) {
+        close();
+        return ready;
+    }
+    return {};
+}
+
+SocketResult UdpEndpoint::openGroup(QHostAddress group, quint16 localPort)
+{
+    unsigned interface = 0;
+    if (const SocketResult found
+        = Multicast::interfaceIndex(m_groupOptions.interfaceName, interface);
+        !found)
+        return found;
+    // A group of link scope is bound on its interface; wider scopes ignore the index.
+    if (group.protocol() == QAbstractSocket::IPv6Protocol && group.scopeId().isEmpty()
+        && interface != 0)
+        group.setScopeId(QString::number(interface));
+    // Bound to the group rather than to every address: the receiver then counts this group's
+    // stream alone, where Linux would also hand a socket on every address the datagrams of any
+    // other group joined on this host at the same port, and unicast ones to the port.
+    if (const SocketResult opened = openSocket(group, localPort, true); !opened)
+        return opened;
+    if (const SocketResult joined = Multicast::join(m_socket.fd(), group, m_groupOptions);
+        !joined) {
+        close();
+        return joined;
+    }
+    return {};
+}
+
+SocketResult UdpEndpoint::openSocket(const QHostAddress &address, quint16 localPort, bool shared)
+{
     Family family = ipv4Of(address) ? Family::IPv4 : Family::IPv6Only;
     QHostAddress local = address;
     if (address.protocol() == QAbstractSocket::AnyIPProtocol) {
@@ -173,9 +225,13 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
     // reach the bound port; on for an IPv6 address given, so that :: means IPv6 alone.
     const int v6Only = family == Family::DualStack ? 0 : 1;
     const QByteArray bound = socketAddress(local, localPort, family);
-    // No SO_REUSEADDR: on Linux it would let a second copy bind the same UDP port unnoticed.
+    // SO_REUSEADDR for a group alone: every receiver of a group on this host binds its port,
+    // and each gets its own copy of every datagram. On a unicast address it would let a second
+    // copy bind the same UDP port unnoticed, and split the stream between the two.
+    const int reuse = 1;
     if ((family != Family::IPv4
             && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) != 0)
+        || (shared && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0)
         || ::bind(
                fd, reinterpret_cast<const sockaddr *>(bound.constData()), socklen_t(bound.size()))
             != 0) {
@@ -200,19 +256,6 @@ SocketResult UdpEndpoint::bind(const QHostAddress &address, quint16 localPort)
     QSocketNotifier *const notifier = m_socket.notifyReads(this);
     notifier->setEnabled(m_notificationsEnabled);
     connect(notifier, &QSocketNotifier::activated, this, &UdpEndpoint::receivePending);
-
-    // Without a host the endpoint only receives.
-    const QHostAddress literal(m_remoteHost);
-    if (m_remoteHost.isEmpty())
-        return {};
-    if (literal.isNull()) {
-        // Looked up now rather than in the first send, where it would make that datagram late.
-        m_lookupPending = true;
-        m_lookup->lookUp(m_remoteHost);
-    } else if (const SocketResult ready = usePeer({ literal }); !ready) {
-        close();
-        return ready;
-    }
     return {};
 }
 
@@ -228,22 +271,54 @@ SocketAddress UdpEndpoint::peer() const
 SocketResult UdpEndpoint::usePeer(const QList<QHostAddress> &addresses)
 {
     QByteArray chosen;
+    QHostAddress chosenAddress;
     for (const QHostAddress &address : addresses) {
         const QByteArray candidate = socketAddress(address, quint16(m_remotePort), m_family);
         if (candidate.isEmpty())
             continue;
-        if (chosen.isEmpty())
+        if (chosen.isEmpty() || address.protocol() == QAbstractSocket::IPv4Protocol) {
             chosen = candidate;
-        // "localhost" may resolve to ::1 first, while peers commonly listen on 127.0.0.1 only.
-        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-            chosen = candidate;
-            break;
+            chosenAddress = address;
         }
+        // "localhost" may resolve to ::1 first, while peers commonly listen on 127.0.0.1 only.
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            break;
     }
-    if (chosen.isEmpty())
+    if (chosen.isEmpty()) {
+        // A group of the other family is named as the group it is.
+        for (const QHostAddress &address : addresses) {
+            if (address.isMulticast()) {
+                m_refusedGroup = address;
+                break;
+            }
+        }
         return SocketError::fromErrno(EAFNOSUPPORT);
+    }
+    if (const SocketResult prepared = prepareToSend(chosenAddress); !prepared)
+        return prepared;
     m_peerAddress = chosen;
     m_peerReady = true;
+    return {};
+}
+
+SocketResult UdpEndpoint::prepareToSend(const QHostAddress &peer)
+{
+    const std::optional<quint32> ipv4 = ipv4Of(peer);
+    const QHostAddress plain = ipv4 ? QHostAddress(*ipv4) : peer;
+    if (plain.isMulticast()) {
+        const SocketResult prepared = Multicast::prepareSend(m_socket.fd(),
+            ipv4 ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol,
+            m_family == Family::DualStack, m_groupOptions);
+        if (!prepared)
+            m_refusedGroup = plain;
+        return prepared;
+    }
+    // Allowed for a broadcast peer alone: without SO_BROADCAST the system refuses to send to
+    // one, which keeps a mistyped peer from reaching every host of a network.
+    const int on = 1;
+    if (ipv4 && Multicast::isBroadcast(plain)
+        && ::setsockopt(m_socket.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0)
+        return SocketError::fromErrno(errno);
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include "net/Arrival.h"
 #include "net/DatagramBatch.h"
 #include "net/HostLookup.h"
+#include "net/Multicast.h"
 #include "net/NotifiedDescriptor.h"
 #include "net/SocketError.h"
 
@@ -61,13 +62,20 @@ public:
     // The peer; both take effect at the next bind(). Without a host nothing is sent.
     void setRemoteHost(const QString &host);
     void setRemotePort(qint32 port);
+    // How a group is joined and sent to; takes effect at the next bind().
+    void setGroupOptions(const GroupOptions &options) { m_groupOptions = options; }
     // Every local address, IPv4 and IPv6 alike.
     SocketResult bind(quint16 localPort);
     // Any: one socket for IPv4 and IPv6 alike; an IPv4 or IPv6 address: a socket of that family
-    // bound there. Then the peer is made ready: a literal address at once (one the socket's
-    // family cannot reach fails here), a name through the lookup, answered by peerReady() or
-    // peerLookupFailed().
+    // bound there; a group: a socket of its family bound to the group and joined to it, which
+    // other sockets may share. Then the peer is made ready: a literal address at once (one the
+    // socket's family cannot reach fails here), a name through the lookup, answered by
+    // peerReady() or peerLookupFailed(). A group peer is sent to as the group options say; a
+    // broadcast peer is allowed.
     SocketResult bind(const QHostAddress &address, quint16 localPort);
+    // The group that the last bind() failed to join or to prepare for sending; null when its
+    // failure had nothing to do with a group.
+    const QHostAddress &refusedGroup() const { return m_refusedGroup; }
     bool isPeerReady() const { return m_peerReady; }
     // Where datagrams go, once the peer is ready; all zero before.
     SocketAddress peer() const;
@@ -101,8 +109,14 @@ private:
     // A sockaddr for a socket of the family, or nothing where it cannot reach the address.
     static QByteArray socketAddress(const QHostAddress &address, quint16 port, Family family);
 
+    SocketResult openGroup(QHostAddress group, quint16 localPort);
+    // A socket of the address's family bound there, its arrivals notified; shared: others may
+    // bind the same address and port too.
+    SocketResult openSocket(const QHostAddress &address, quint16 localPort, bool shared);
     void receivePending();
     SocketResult usePeer(const QList<QHostAddress> &addresses);
+    // The group options for a group peer, SO_BROADCAST for a broadcast one.
+    SocketResult prepareToSend(const QHostAddress &peer);
     void onLookupAnswered(const LookupAnswer &answer);
 
     const std::unique_ptr<HostLookup> m_lookup;
@@ -111,6 +125,8 @@ private:
     Family m_family = Family::DualStack;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
+    GroupOptions m_groupOptions;
+    QHostAddress m_refusedGroup;
     bool m_lookupPending = false;
     bool m_peerReady = false;
     QByteArray m_peerAddress; // a sockaddr, ready for sendto

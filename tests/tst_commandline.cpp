@@ -38,6 +38,9 @@ QString summary(const CommandLine::Outcome &outcome)
     note(s.dumpLogFile != d.dumpLogFile, "dumpLog", s.dumpLogFile);
     note(s.paneBudget != d.paneBudget, "budget", QString::number(s.paneBudget));
     note(s.intervalMs != d.intervalMs, "intervalMs", QString::number(s.intervalMs));
+    note(s.group.interfaceName != d.group.interfaceName, "interface", s.group.interfaceName);
+    note(s.group.hopLimit != d.group.hopLimit, "ttl", QString::number(s.group.hopLimit));
+    note(s.group.source != d.group.source, "source", s.group.source.toString());
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
@@ -91,6 +94,13 @@ void tst_CommandLine::parse_data()
     QTest::newRow("interval, shortest")
         << QStringList { "--interval", "0.1" } << "run:intervalMs=100";
     QTest::newRow("interval, longest") << QStringList { "--interval=60" } << "run:intervalMs=60000";
+    QTest::newRow("group, interface, ttl bounds") << QStringList { "--bind", "239.1.2.3:20320",
+        "--interface", "eth0", "--ttl", "1", "--ttl", "255" }
+                                                  << "run:bind=239.1.2.3 interface=eth0 ttl=255";
+    QTest::newRow("source-specific IPv4") << QStringList { "--source", "192.0.2.7", "--bind",
+        "232.1.2.3:20320" } << "run:bind=232.1.2.3 source=192.0.2.7";
+    QTest::newRow("source-specific IPv6") << QStringList { "--bind", "[ff15::1:2:3]:20320",
+        "--source", "2001:db8::7" } << "run:bind=ff15::1:2:3 source=2001:db8::7";
 
     // "-x" is the log file's name here, not an option.
     QTest::newRow("unknown") << QStringList { "--log", "-x", "--bogus=1" }
@@ -155,6 +165,21 @@ void tst_CommandLine::parse_data()
                                      << failure("--pane-budget", "-1 は 0〜1048576 の範囲外です");
     QTest::newRow("empty file") << QStringList { "--dump-log=" }
                                 << failure("--dump-log", "値が空です");
+    QTest::newRow("empty interface")
+        << QStringList { "--interface=" } << failure("--interface", "値が空です");
+    QTest::newRow("ttl 0") << QStringList { "--ttl", "0" }
+                           << failure("--ttl", "0 は 1〜255 の範囲外です");
+    QTest::newRow("ttl 300") << QStringList { "--ttl", "300" }
+                             << failure("--ttl", "300 は 1〜255 の範囲外です");
+    QTest::newRow("source without a group") << QStringList { "--bind", "127.0.0.1:20320",
+        "--source", "127.0.0.1" } << failure("--source", "--bind にグループのアドレスがありません");
+    QTest::newRow("source of the other family")
+        << QStringList { "--bind", "239.1.2.3:20320", "--source", "2001:db8::7" }
+        << failure("--source", "2001:db8::7 とグループ 239.1.2.3 のアドレスファミリーが違います");
+    QTest::newRow("source a group") << QStringList { "--bind", "[ff15::1]:1", "--source",
+        "ff15::2" } << failure("--source", "ff15::2 は送信元のアドレスになりません");
+    QTest::newRow("source a name") << QStringList { "--bind", "239.1.2.3:1", "--source", "host" }
+                                   << failure("--source", "host は数値のアドレスではありません");
 }
 
 void tst_CommandLine::parse()
