@@ -4,19 +4,23 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <optional>
 #include <sys/mount.h>
 #include <utility>
+#include <vector>
 
 using TestSupport::kLocalPort;
 using TestSupport::kPeerPort;
@@ -99,6 +103,182 @@ QRect redArea(const QImage &image)
     return area;
 }
 
+// The impaired link: the tool, a bridge and an echo, each in a network namespace of its own,
+// the bridge joined to the other two by veth pairs. netem's rules, applied by the bridge each
+// way, with the delay's jitter reordering datagrams.
+constexpr char kToolAddress[] = "192.0.2.1";
+constexpr char kEchoAddress[] = "192.0.2.2";
+constexpr char kLinkCaption[]
+    = "^Quillon2-1\\(UDP\\) 192\\.0\\.2\\.1:20320 → 192\\.0\\.2\\.2:20319$";
+constexpr int kLinkDelayMs = 20;
+constexpr int kLinkJitterMs = 5;
+constexpr int kLinkLossPercent = 5;
+constexpr int kLinkDuplicatePercent = 1;
+constexpr int kLinkSeed = 7;
+constexpr int kLinkPeriodMs = 10;
+constexpr int kLinkSends = 1000;
+// Longer than any datagram's way there and back: once the status log holds still this long after
+// the sender stopped, every echo is in.
+constexpr qint64 kLinkDrainMs = 300;
+constexpr double kRttToleranceMs = 1;
+constexpr int kCounterRange = 256;
+
+// The three namespaces and the two veth pairs, for as long as it lives; deleting a namespace
+// takes its end of a pair, and with it the pair. error() says why they could not be made.
+class LinkNamespaces
+{
+public:
+    LinkNamespaces()
+    {
+        const QString prefix
+            = QStringLiteral("quillon-%1-").arg(QCoreApplication::applicationPid());
+        for (const char *role : { "tool", "bridge", "echo" })
+            m_names.append(prefix + QLatin1String(role));
+        for (const QString &name : std::as_const(m_names)) {
+            if (!ip({ "netns", "add", name }))
+                return;
+            m_made.append(name);
+        }
+        const QString toolAddress = QLatin1String(kToolAddress) + "/24";
+        const QString echoAddress = QLatin1String(kEchoAddress) + "/24";
+        const QList<QStringList> commands {
+            { "link", "add", "qt0", "netns", tool(), "type", "veth", "peer", "name", "qbt", "netns",
+                bridge() },
+            { "link", "add", "qe0", "netns", echo(), "type", "veth", "peer", "name", "qbe", "netns",
+                bridge() },
+            { "-n", tool(), "address", "add", toolAddress, "dev", "qt0" },
+            { "-n", echo(), "address", "add", echoAddress, "dev", "qe0" },
+            { "-n", tool(), "link", "set", "qt0", "up" },
+            { "-n", bridge(), "link", "set", "qbt", "up" },
+            { "-n", bridge(), "link", "set", "qbe", "up" },
+            { "-n", echo(), "link", "set", "qe0", "up" },
+        };
+        for (const QStringList &command : commands) {
+            if (!ip(command))
+                return;
+        }
+    }
+    ~LinkNamespaces()
+    {
+        for (const QString &name : std::as_const(m_made))
+            ip({ "netns", "delete", name });
+    }
+    LinkNamespaces(const LinkNamespaces &) = delete;
+    LinkNamespaces &operator=(const LinkNamespaces &) = delete;
+
+    const QString &error() const { return m_error; }
+    const QString &tool() const { return m_names[0]; }
+    const QString &bridge() const { return m_names[1]; }
+    const QString &echo() const { return m_names[2]; }
+
+private:
+    bool ip(const QStringList &arguments)
+    {
+        QProcess ip;
+        ip.start("ip", arguments);
+        if (ip.waitForFinished() && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0)
+            return true;
+        if (m_error.isEmpty()) {
+            // The system's words when ip ran, Qt's when it could not.
+            const QString why = ip.error() == QProcess::UnknownError
+                ? QString::fromLocal8Bit(ip.readAllStandardError()).trimmed()
+                : ip.errorString();
+            m_error = "ip " + arguments.join(' ') + ": " + why;
+        }
+        return false;
+    }
+
+    QStringList m_names;
+    QStringList m_made;
+    QString m_error;
+};
+
+// Starts one of impair_link's modes inside a namespace; true once it says it is ready.
+bool startInside(QProcess &process, const QString &space, const QStringList &arguments)
+{
+    process.start("ip", QStringList { "netns", "exec", space, IMPAIR_LINK_BINARY } + arguments);
+    return process.waitForReadyRead(10000) && process.readLine() == "ready\n";
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What crossed the link, by the tool's own log files: each Send and Receive line of the status
+// log has its datagram in the dump log, in the same order, the counter in its first line.
+struct LinkTruth
+{
+    qint64 sent = 0;
+    qint64 lost = 0; // sends never echoed, up to the newest that was
+    qint64 duplicates = 0; // echoes of a send beyond its first
+};
+
+std::optional<LinkTruth> truthOf(const QByteArray &statusLog, const QByteArray &dumpLog)
+{
+    QList<int> counters;
+    for (const QByteArray &line : dumpLog.split('\n')) {
+        if (line.startsWith("0000 : "))
+            counters.append(line.mid(7, 2).toInt(nullptr, 16));
+    }
+    std::vector<int> echoes; // per send
+    qsizetype datagram = 0;
+    for (const QByteArray &line : statusLog.split('\n')) {
+        const bool send = line.startsWith("Send ");
+        if (!send && !line.startsWith("Receive "))
+            continue;
+        if (datagram == counters.size())
+            return {};
+        const int counter = counters[datagram++];
+        if (send) {
+            echoes.push_back(0);
+            continue;
+        }
+        // The newest send of the counter: no echo comes anywhere near 256 sends late.
+        const qint64 newest = qint64(echoes.size()) - 1;
+        const qint64 sent
+            = newest - ((newest - counter) % kCounterRange + kCounterRange) % kCounterRange;
+        if (sent < 0)
+            return {};
+        ++echoes[size_t(sent)];
+    }
+    if (datagram != counters.size())
+        return {};
+    LinkTruth truth;
+    truth.sent = qint64(echoes.size());
+    const auto afterNewestEchoed
+        = std::find_if(echoes.rbegin(), echoes.rend(), [](int n) { return n > 0; }).base();
+    for (auto send = echoes.begin(); send != afterNewestEchoed; ++send) {
+        truth.lost += *send == 0;
+        truth.duplicates += std::max(0, *send - 1);
+    }
+    return truth;
+}
+
+// The echo's line of the copied figures:
+// "192.0.2.2:20319: 受信 … 欠落 L 順序違い O 重複 D 往復 最小 … 中央 M p99 …".
+struct CopiedStream
+{
+    qint64 lost = -1;
+    qint64 duplicates = -1;
+    double rttMedianMs = -1;
+};
+
+CopiedStream copiedStream(const QByteArray &figures, const QString &stream)
+{
+    static const QRegularExpression form(QStringLiteral(
+        " 欠落 ([\\d,]+) 順序違い [\\d,]+ 重複 ([\\d,]+) 往復 最小 [\\d.]+ 中央 ([\\d.]+) "));
+    const auto number = [](const QString &text) { return QString(text).remove(',').toLongLong(); };
+    for (const QString &line : QString::fromUtf8(figures).split('\n')) {
+        const QRegularExpressionMatch match = form.match(line);
+        if (line.startsWith(stream + ": ") && match.hasMatch())
+            return { number(match.captured(1)), number(match.captured(2)),
+                match.captured(3).toDouble() };
+    }
+    return {};
+}
+
 } // namespace
 
 class tst_RealWindow : public QObject
@@ -123,6 +303,7 @@ private slots:
     void windowDestroyedByAnotherProgramEndsTheRun();
     void givenUpLogGrowsTheWindow_data();
     void givenUpLogGrowsTheWindow();
+    void echoAcrossAnImpairedLink();
 
 private:
     QByteArray tool(const QString &program, const QStringList &arguments);
@@ -608,6 +789,84 @@ void tst_RealWindow::givenUpLogGrowsTheWindow()
             + QByteArray::number(notice.right()) + " and row " + QByteArray::number(notice.bottom())
             + " of a window " + QByteArray::number(after.width()) + " by "
             + QByteArray::number(after.height()));
+}
+
+// The real binary's figures for an echo across a real link that the bridge impairs as netem
+// would: the round-trip time against the configured delay, the lost and duplicated datagrams
+// against what the tool's own dump log shows came back.
+void tst_RealWindow::echoAcrossAnImpairedLink()
+{
+    const LinkNamespaces link;
+    if (!link.error().isEmpty())
+        QSKIP(qPrintable("no network namespaces could be made (this takes root): " + link.error()));
+    QProcess bridge;
+    QProcess echo;
+    QVERIFY2(startInside(bridge, link.bridge(),
+                 { "bridge", "qbt", "qbe", QString::number(kLinkDelayMs),
+                     QString::number(kLinkJitterMs), QString::number(kLinkLossPercent),
+                     QString::number(kLinkDuplicatePercent), QString::number(kLinkSeed) }),
+        bridge.readAllStandardError());
+    QVERIFY2(startInside(echo, link.echo(), { "echo", kEchoAddress, QString::number(kPeerPort) }),
+        echo.readAllStandardError());
+
+    QTemporaryDir scratch;
+    const QString statusLog = scratch.filePath("status.log");
+    const QString dumpLog = scratch.filePath("dump.log");
+    const QString echoEndpoint = QStringLiteral("%1:%2").arg(kEchoAddress).arg(kPeerPort);
+    m_quillon.setProgram("ip");
+    startTool({ "netns", "exec", link.tool(), QUILLON_BINARY, "--bind",
+        QStringLiteral("%1:%2").arg(kToolAddress).arg(kLocalPort), "--peer", echoEndpoint,
+        "--period", QString::number(kLinkPeriodMs), "--send", "--dump", "--log", statusLog,
+        "--dump-log", dumpLog });
+    const QString window = waitForWindow(kLinkCaption);
+    if (window.isEmpty())
+        QFAIL(whyNoWindow().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(statusLog).count("Send ") >= kLinkSends, 60000);
+
+    // 停止: the focus starts in the dump pane, and Tab reaches the button.
+    xdotool({ "key", "--clearmodifiers", "Tab", "space" });
+    qsizetype logged = -1;
+    QElapsedTimer still;
+    still.start();
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     if (const qsizetype size = QFileInfo(statusLog).size(); size != logged) {
+                         logged = size;
+                         still.restart();
+                     }
+                     return still.elapsed() > kLinkDrainMs;
+                 },
+                 20000),
+        "the sender did not stop");
+    // 統計をコピー, the third item of ファイル.
+    xdotool({ "key", "--clearmodifiers", "F10" });
+    QTRY_COMPARE(visibleWindowsOfTheTool(), 2);
+    xdotool({ "key", "--clearmodifiers", "Up", "Up", "Return" });
+    CopiedStream copied;
+    QTRY_VERIFY((copied = copiedStream(clipboard(), echoEndpoint)).rttMedianMs >= 0);
+
+    // The log files are complete once the tool has ended.
+    m_quillon.terminate();
+    QVERIFY(m_quillon.waitForFinished(10000));
+    bridge.terminate();
+    QVERIFY(bridge.waitForFinished(10000));
+    qInfo("bridge: %s", bridge.readAllStandardOutput().replace('\n', "; ").constData());
+    echo.terminate();
+    QVERIFY(echo.waitForFinished(10000));
+    const std::optional<LinkTruth> truth = truthOf(readFile(statusLog), readFile(dumpLog));
+    QVERIFY2(truth, "the status and dump logs do not pair up");
+    qInfo("truth: %lld sent, %lld lost, %lld duplicated; the tool: %lld lost, %lld duplicated, "
+          "RTT median %.2f ms",
+        truth->sent, truth->lost, truth->duplicates, copied.lost, copied.duplicates,
+        copied.rttMedianMs);
+    QVERIFY2(truth->lost > 0 && truth->duplicates > 0, "the bridge impaired nothing");
+
+    QVERIFY(qAbs(copied.rttMedianMs - 2 * kLinkDelayMs) <= kRttToleranceMs);
+    const auto near = [](qint64 measured, qint64 truth) {
+        return qAbs(measured - truth) <= std::max<qint64>(2, truth * 2 / 100);
+    };
+    QVERIFY(near(copied.lost, truth->lost));
+    QVERIFY(near(copied.duplicates, truth->duplicates));
 }
 
 QTEST_GUILESS_MAIN(tst_RealWindow)
