@@ -72,6 +72,9 @@ public:
     // Where datagrams go, once the peer is ready; all zero before.
     SocketAddress peer() const;
     SendResult send(QByteArrayView payload);
+    // One datagram to any address, as an echo answers its sender; no progress is signalled.
+    // An address the socket's family cannot reach fails with EAFNOSUPPORT.
+    SendResult sendTo(QByteArrayView payload, const SocketAddress &to);
     // The datagram whose arrival is being notified; empty outside a notification.
     QByteArray read();
     // Where the datagram being notified came from and went to, and when it came; all zero
@@ -101,6 +104,8 @@ private:
     // A sockaddr for a socket of the family, or nothing where it cannot reach the address.
     static QByteArray socketAddress(const QHostAddress &address, quint16 port, Family family);
 
+    // Hands the datagram to the system; full is dropped, any other error failed.
+    SendResult sendToAddress(QByteArrayView payload, const QByteArray &to);
     void receivePending();
     SocketResult usePeer(const QList<QHostAddress> &addresses);
     void onLookupAnswered(const LookupAnswer &answer);
@@ -114,6 +119,10 @@ private:
     bool m_lookupPending = false;
     bool m_peerReady = false;
     QByteArray m_peerAddress; // a sockaddr, ready for sendto
+    // The last address sendTo() was given and its sockaddr: an echo answers the same sender
+    // over and over, and need not build it each time.
+    SocketAddress m_lastTo;
+    QByteArray m_lastToAddress;
     bool m_notificationsEnabled = true;
     DatagramBatch m_batch;
     // The datagram of the batch being notified, or -1.
