@@ -38,6 +38,30 @@ struct Settings
     qint64 paneBudget = kDefaultPaneBudget;
     int intervalMs = kDefaultIntervalMs;
 
+    // A run without a window, what it records, and the echo.
+    // "-" as a file: standard output, which only one of them may have.
+    static constexpr char kStandardOutput[] = "-";
+    // A week, within what a timer takes in milliseconds.
+    static constexpr int kMaxDurationMs = 7 * 24 * 3600 * 1000;
+    bool headless = false;
+    // 0 runs until stopped.
+    int durationMs = 0;
+    // One JSON object a line for the start, each interval and the end; empty: none.
+    QString jsonFile;
+    // Every datagram from the peer's host goes back to where it came from.
+    bool echo = false;
+
+    static bool isStandardOutput(const QString &file)
+    {
+        return file == QLatin1String(kStandardOutput);
+    }
+    // Where a file option writes. Standard output is opened anew, so that a writer may make its
+    // own descriptor non-blocking without touching the one the shell handed over.
+    static QString outputPath(const QString &file)
+    {
+        return isStandardOutput(file) ? QStringLiteral("/dev/stdout") : file;
+    }
+
     // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
     QString localEndpointText() const
     {

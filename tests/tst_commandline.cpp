@@ -38,6 +38,10 @@ QString summary(const CommandLine::Outcome &outcome)
     note(s.dumpLogFile != d.dumpLogFile, "dumpLog", s.dumpLogFile);
     note(s.paneBudget != d.paneBudget, "budget", QString::number(s.paneBudget));
     note(s.intervalMs != d.intervalMs, "intervalMs", QString::number(s.intervalMs));
+    note(s.headless != d.headless, "headless", QString::number(s.headless));
+    note(s.durationMs != d.durationMs, "durationMs", QString::number(s.durationMs));
+    note(s.jsonFile != d.jsonFile, "json", s.jsonFile);
+    note(s.echo != d.echo, "echo", QString::number(s.echo));
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
@@ -91,6 +95,13 @@ void tst_CommandLine::parse_data()
     QTest::newRow("interval, shortest")
         << QStringList { "--interval", "0.1" } << "run:intervalMs=100";
     QTest::newRow("interval, longest") << QStringList { "--interval=60" } << "run:intervalMs=60000";
+    QTest::newRow("a far end, records on stdout") << QStringList { "--headless", "--echo",
+        "--duration", "0.5", "--json", "-" } << "run:headless=1 durationMs=500 json=- echo=1";
+    QTest::newRow("duration, longest, with the dump to stdout")
+        << QStringList { "--duration=604800", "--headless", "--dump-log", "-", "--json", "r" }
+        << "run:dumpLog=- headless=1 durationMs=604800000 json=r";
+    QTest::newRow("the window's echo and records")
+        << QStringList { "--echo", "--json", "r.ndjson" } << "run:json=r.ndjson echo=1";
 
     // "-x" is the log file's name here, not an option.
     QTest::newRow("unknown") << QStringList { "--log", "-x", "--bogus=1" }
@@ -155,6 +166,19 @@ void tst_CommandLine::parse_data()
                                      << failure("--pane-budget", "-1 は 0〜1048576 の範囲外です");
     QTest::newRow("empty file") << QStringList { "--dump-log=" }
                                 << failure("--dump-log", "値が空です");
+    QTest::newRow("two standard outputs") << QStringList { "--log", "-", "--json",
+        "-" } << failure("--json", "標準出力 (-) は --log がすでに使っています");
+    QTest::newRow("two standard outputs, the dump's second")
+        << QStringList { "--headless", "--dump-log=-", "--log=-" }
+        << failure("--dump-log", "標準出力 (-) は --log がすでに使っています");
+    QTest::newRow("duration negative") << QStringList { "--headless", "--duration", "-1" }
+                                       << failure("--duration", "-1 は 0〜604800 の範囲外です");
+    QTest::newRow("duration past a week") << QStringList { "--headless",
+        "--duration=604800.001" } << failure("--duration", "604800.001 は 0〜604800 の範囲外です");
+    QTest::newRow("duration without --headless") << QStringList { "--duration",
+        "30" } << failure("--duration", "--headless なしでは使えません");
+    QTest::newRow("empty records file")
+        << QStringList { "--json=" } << failure("--json", "値が空です");
 }
 
 void tst_CommandLine::parse()
@@ -185,6 +209,8 @@ void tst_CommandLine::binary_data()
     QTest::newRow("version") << QStringList { "-v" } << QString() << 0 << "quillon 0." << QString();
     QTest::newRow("bogus") << QStringList { "--bogus" } << QString() << 2 << QString()
                            << "quillon: --bogus: ";
+    QTest::newRow("two standard outputs") << QStringList { "--headless", "--json=-", "--log=-" }
+                                          << QString() << 2 << QString() << "quillon: --json: ";
     QTest::newRow("no display") << QStringList {} << QString() << 1 << QString()
                                 << "quillon: ウィンドウを開けません: DISPLAY";
     // Qt ends in qFatal and an abort when the connection itself fails.
