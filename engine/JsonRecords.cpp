@@ -2,6 +2,7 @@
 #include "engine/JsonRecords.h"
 
 #include "engine/LinkEngine.h"
+#include "engine/OutputFile.h"
 #include "engine/Settings.h"
 #include "log/FileLog.h"
 #include "net/SocketError.h"
@@ -206,7 +207,7 @@ JsonRecords::JsonRecords(LinkEngine &engine, const QString &file, QObject *paren
         // Nothing there yet, or not a plain file (a FIFO for tail): FileLog says what fails.
         [[maybe_unused]] const int emptied = ::truncate(QFile::encodeName(file).constData(), 0);
     }
-    m_file = std::make_unique<FileLog>(Settings::outputPath(file));
+    m_file = std::make_unique<FileLog>(OutputFile::path(file));
     connect(&engine, &LinkEngine::intervalsClosed, this, &JsonRecords::writeIntervals);
     connect(&engine, &LinkEngine::statisticsReset, this, [this] {
         m_reader.restart();

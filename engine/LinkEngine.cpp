@@ -3,6 +3,7 @@
 
 #include "engine/EngineCaptions.h"
 #include "engine/FatalErrorReporter.h"
+#include "engine/OutputFile.h"
 #include "engine/Timer.h"
 #include "log/Common.h"
 #include "log/FileLog.h"
@@ -299,7 +300,7 @@ void LinkEngine::openFile(Channel &channel, const QString &path)
 {
     if (path.isEmpty())
         return;
-    auto *const file = new FileLog(Settings::outputPath(path), this);
+    auto *const file = new FileLog(OutputFile::path(path), this);
     channel.file = file;
     connect(file, &FileLog::failed, this,
         [this, &channel, file](const QString &name, const QString &reason) {

@@ -55,12 +55,6 @@ struct Settings
     {
         return file == QLatin1String(kStandardOutput);
     }
-    // Where a file option writes. Standard output is opened anew, so that a writer may make its
-    // own descriptor non-blocking without touching the one the shell handed over.
-    static QString outputPath(const QString &file)
-    {
-        return isStandardOutput(file) ? QStringLiteral("/dev/stdout") : file;
-    }
 
     // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
     QString localEndpointText() const

@@ -27,8 +27,10 @@ namespace {
 
 constexpr int kWaitMs = 10000;
 
-// The real binary: without a display unless told to draw off screen.
-std::unique_ptr<QProcess> start(const QStringList &arguments, bool window = false)
+// The real binary: without a display unless told to draw off screen; its standard output and
+// error to one file where one is given, as `>file 2>&1` does.
+std::unique_ptr<QProcess> start(
+    const QStringList &arguments, bool window = false, const QString &outputFile = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
@@ -37,6 +39,10 @@ std::unique_ptr<QProcess> start(const QStringList &arguments, bool window = fals
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     auto process = std::make_unique<QProcess>();
     process->setProcessEnvironment(environment);
+    if (!outputFile.isEmpty()) {
+        process->setStandardOutputFile(outputFile);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+    }
     process->start(QStringLiteral(QUILLON_BINARY), arguments);
     return process;
 }
@@ -153,19 +159,24 @@ void tst_Headless::run_data()
     QTest::addColumn<int>("signalNumber"); // 0: it ends by itself
     QTest::addColumn<QString>("reason");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("toFile");
 
     const QString sender = QStringLiteral("--send --period 10 ") + pair(kLocalPort, kPeerPort);
     QTest::newRow("an echo pair for 2 s")
-        << "--headless --duration 2 " + sender << true << false << 0 << "duration" << 0;
+        << "--headless --duration 2 " + sender << true << false << 0 << "duration" << 0 << false;
     QTest::newRow("SIGTERM mid-run")
-        << "--headless " + sender << true << false << SIGTERM << "signal" << 0;
+        << "--headless " + sender << true << false << SIGTERM << "signal" << 0 << false;
     QTest::newRow("SIGINT before any datagram")
-        << "--headless " + pair(kLocalPort, kPeerPort) << false << false << SIGINT << "signal" << 0;
+        << "--headless " + pair(kLocalPort, kPeerPort) << false << false << SIGINT << "signal" << 0
+        << false;
     // The port is held by the test itself.
-    QTest::newRow("a failure to bind")
-        << "--headless " + pair(kLocalPort, kPeerPort) << false << false << 0 << "error" << 1;
+    QTest::newRow("a failure to bind") << "--headless " + pair(kLocalPort, kPeerPort) << false
+                                       << false << 0 << "error" << 1 << false;
+    // The error line and the records share one file, and neither may land over the other.
+    QTest::newRow("a failure to bind, >file 2>&1") << "--headless " + pair(kLocalPort, kPeerPort)
+                                                   << false << false << 0 << "error" << 1 << true;
     QTest::newRow("the window, closed by SIGTERM")
-        << sender << true << true << SIGTERM << "closed" << 0;
+        << sender << true << true << SIGTERM << "closed" << 0 << false;
 }
 
 void tst_Headless::run()
@@ -176,6 +187,7 @@ void tst_Headless::run()
     QFETCH(int, signalNumber);
     QFETCH(QString, reason);
     QFETCH(int, exitCode);
+    QFETCH(bool, toFile);
 
     QUdpSocket holder;
     if (reason == QLatin1String("error"))
@@ -190,8 +202,9 @@ void tst_Headless::run()
         QTRY_VERIFY_WITH_TIMEOUT(QFile(echoRecords).size() > 0, kWaitMs);
     }
 
-    const std::unique_ptr<QProcess> run
-        = start(options.split(QLatin1Char(' ')) + QStringList { "--json", "-" }, window);
+    const QString outputFile = toFile ? folder.filePath(QStringLiteral("out")) : QString();
+    const std::unique_ptr<QProcess> run = start(
+        options.split(QLatin1Char(' ')) + QStringList { "--json", "-" }, window, outputFile);
     QByteArray out;
     if (signalNumber != 0) {
         // Mid-run with the echo: once an interval is recorded; else once the run has begun.
@@ -200,8 +213,20 @@ void tst_Headless::run()
         ::kill(pid_t(run->processId()), signalNumber);
     }
     QVERIFY(run->waitForFinished(kWaitMs));
-    out += run->readAllStandardOutput();
-    const QString err = QString::fromUtf8(run->readAllStandardError());
+    QString err;
+    if (!toFile) {
+        out += run->readAllStandardOutput();
+        err = QString::fromUtf8(run->readAllStandardError());
+    } else {
+        QFile file(outputFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        out = file.readAll();
+        const qsizetype line = out.indexOf("quillon: ");
+        const qsizetype lineEnd = out.indexOf('\n', line) + 1;
+        QVERIFY2(line >= 0 && lineEnd > 0, out.constData());
+        err = QString::fromUtf8(out.mid(line, lineEnd - line));
+        out.remove(line, lineEnd - line);
+    }
 
     QCOMPARE(run->exitStatus(), QProcess::NormalExit);
     QCOMPARE(run->exitCode(), exitCode);
