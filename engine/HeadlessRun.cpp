@@ -126,9 +126,12 @@ HeadlessRun::~HeadlessRun() = default;
 
 int HeadlessRun::exec()
 {
-    print(format("quillon %s  %s -> %s  period %d ms%s  interval %s s  echo %s\n", kVersion,
+    const QByteArray sending = m_settings.sendAtStart
+        ? format("sending every %d ms", m_settings.period)
+        : QByteArray("not sending");
+    print(format("quillon %s  %s -> %s  %s  interval %s s  echo %s\n", kVersion,
         qPrintable(m_settings.localEndpointText()), qPrintable(m_settings.peerEndpointText()),
-        m_settings.period, m_settings.sendAtStart ? " (sending)" : "",
+        sending.constData(),
         QByteArray::number(double(m_settings.intervalMs) / 1000, 'g', 6).constData(),
         m_settings.echo ? "on" : "off"));
     print(format(kColumns, "seconds", "sent", "received", "lost", "out of order", "duplicates",
