@@ -80,6 +80,9 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
     , m_dump { LinkOutput::Log::Dump, EngineCaptions::kDumpLogName }
 {
     m_measure.setInterval(qint64(m_settings.intervalMs) * kNanosecondsPerMillisecond);
+    // A length set takes effect from the next interval: the run starts again so that its first
+    // one has it too.
+    m_measure.restart(monotonicNow(), wallNow());
     m_intervalTimer.setInterval(m_settings.intervalMs);
     connect(&m_intervalTimer, &QTimer::timeout, this, &LinkEngine::closeIntervals);
     m_timer->setObjectName(QStringLiteral("tmr1"));
