@@ -7,6 +7,7 @@
 #include "app/ExternalDestroyWatch.h"
 #include "app/NoticeView.h"
 #include "app/StatisticsView.h"
+#include "engine/JsonRecords.h"
 #include "engine/LinkEngine.h"
 #include "engine/LinkFigures.h"
 #include "engine/Timer.h"
@@ -99,6 +100,10 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     setUpMenus();
     setUpStatusBar();
     connectControls();
+    // Before the link opens, so that a failure to bind has a start record to end; it ends with
+    // the link.
+    if (!settings.jsonFile.isEmpty())
+        new JsonRecords(*m_engine, settings.jsonFile, this);
 
     Form_Load();
 

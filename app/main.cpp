@@ -3,6 +3,7 @@
 #include "app/MessageBoxReporter.h"
 #include "app/frmMain.h"
 #include "engine/CommandLine.h"
+#include "engine/HeadlessRun.h"
 #include "engine/TerminationSignals.h"
 #include "engine/Tick.h"
 
@@ -155,6 +156,14 @@ int main(int argc, char *argv[])
         return CommandLine::kBadUsageStatus;
     case CommandLine::Action::Run:
         break;
+    }
+
+    if (command.settings.headless) {
+        // No display, no platform plugin: the tool's arguments are already read, Qt gets none.
+        int coreArgc = std::min(argc, 1);
+        QCoreApplication core(coreArgc, argv);
+        HeadlessRun run(systemUptimeMilliseconds, command.settings);
+        return run.exec();
     }
 
     const QString program = CommandLine::programName(arguments);

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace CommandLine {
 namespace {
@@ -45,8 +46,10 @@ constexpr char kPeriod[] = "送信周期 (ミリ秒、%1〜%2、既定: %3)。\n
 constexpr char kSend[] = "起動してすぐに送信を始めます\n"
                          "(送信ボタンを押したのと同じ)。";
 constexpr char kDump[] = "「ダンプする」をチェックした状態で起動します。";
-constexpr char kLog[] = "ステータス欄の各行を FILE に追記します。";
-constexpr char kDumpLog[] = "ダンプ欄の各行を FILE に追記します。";
+constexpr char kLog[] = "ステータス欄の各行を FILE に追記します\n"
+                        "(- は標準出力)。";
+constexpr char kDumpLog[] = "ダンプ欄の各行を FILE に追記します\n"
+                            "(- は標準出力)。";
 constexpr char kInterval[] = "リンクの計測値を記録する区間の長さ\n"
                              "(秒、%1〜%2、既定: %3)。";
 constexpr char kPaneBudget[] = "各欄が使うメモリの上限\n"
@@ -57,6 +60,15 @@ constexpr char kTtl[] = "グループへ送るデータグラムのホップ数\
                         "(%1〜%2、既定: %3)。";
 constexpr char kSource[] = "--bind のグループを ADDRESS からの\n"
                            "データグラムだけに絞って参加します。";
+constexpr char kHeadless[] = "ウィンドウを開かずに実行します (ディスプレイ不要)。\n"
+                             "区間ごとの計測値と最後の集計を標準出力に\n"
+                             "書きます。";
+constexpr char kDuration[] = "実行する時間 (秒、0〜%1、既定: 0 = 止めるまで)。\n"
+                             "--headless と一緒に使います。";
+constexpr char kJson[] = "開始・各区間・終了の記録を 1 行に 1 つの\n"
+                         "JSON で FILE に書きます (- は標準出力)。";
+constexpr char kEcho[] = "ピアのホストから届いたデータグラムを\n"
+                         "そのまま送り元へ送り返します。";
 
 constexpr char kFailure[] = "%1: %2: %3 (try --help)\n";
 constexpr char kUnknownOption[] = "不明なオプションです";
@@ -79,6 +91,8 @@ constexpr char kBadHost[] = "%1 はホスト名として使えません";
 constexpr char kSourceWithoutGroup[] = "--bind にグループのアドレスがありません";
 constexpr char kSourceOtherFamily[] = "%1 とグループ %2 のアドレスファミリーが違います";
 constexpr char kNotSource[] = "%1 は送信元のアドレスになりません";
+constexpr char kStandardOutputTaken[] = "標準出力 (-) は %1 がすでに使っています";
+constexpr char kNeedsHeadless[] = "--headless なしでは使えません";
 } // namespace Text
 
 QString text(const char *utf8)
@@ -108,16 +122,17 @@ QString seconds(int milliseconds)
     return QString::number(double(milliseconds) / 1000, 'g', 6);
 }
 
-// Seconds as digits with at most three decimals ("0.1", "2", "60"), to whole milliseconds.
+// Seconds as digits with at most three decimals ("0.1", "2", "60"), to whole milliseconds. A
+// minus sign reads as out of range rather than as not a number.
 std::optional<int> readSeconds(const QString &value, int minMs, int maxMs, QString &reason)
 {
-    static const QRegularExpression form(QStringLiteral("^\\d{1,9}(\\.\\d{1,3})?$"));
+    static const QRegularExpression form(QStringLiteral("^-?\\d{1,9}(\\.\\d{1,3})?$"));
     if (!form.match(value).hasMatch()) {
         reason = value.isEmpty() ? text(Text::kEmpty) : text(Text::kNotSeconds).arg(value);
         return std::nullopt;
     }
     const qint64 ms = qRound64(value.toDouble() * 1000);
-    if (ms < minMs || ms > maxMs) {
+    if (value.startsWith(QLatin1Char('-')) || ms < minMs || ms > maxMs) {
         reason = text(Text::kOutOfRange).arg(value, seconds(minMs), seconds(maxMs));
         return std::nullopt;
     }
@@ -295,6 +310,41 @@ private:
             return Complaint { typed(m_source), m_reason };
         settings.sendAtStart = m_parser.isSet(m_send);
         settings.dumpAtStart = m_parser.isSet(m_dump);
+        return readRunSettings(settings);
+    }
+
+    // The window-less run, its records and the echo.
+    std::optional<Complaint> readRunSettings(Settings &settings)
+    {
+        settings.headless = m_parser.isSet(m_headless);
+        settings.echo = m_parser.isSet(m_echo);
+        if (m_parser.isSet(m_duration)) {
+            const auto duration
+                = readSeconds(m_parser.value(m_duration), 0, Settings::kMaxDurationMs, m_reason);
+            if (!duration)
+                return Complaint { typed(m_duration), m_reason };
+            // A window is closed by its user; a timer closing it would surprise.
+            if (!settings.headless)
+                return Complaint { typed(m_duration), text(Text::kNeedsHeadless) };
+            settings.durationMs = *duration;
+        }
+        if (!readFile(m_json, settings.jsonFile))
+            return Complaint { typed(m_json), m_reason };
+        // Two writers on one stream would interleave their lines.
+        const std::array<std::pair<const QCommandLineOption *, const QString *>, 3> files { {
+            { &m_log, &settings.statusLogFile },
+            { &m_dumpLog, &settings.dumpLogFile },
+            { &m_json, &settings.jsonFile },
+        } };
+        const QCommandLineOption *claimed = nullptr;
+        for (const auto &[option, file] : files) {
+            if (!Settings::isStandardOutput(*file))
+                continue;
+            if (claimed)
+                return Complaint { typed(*option),
+                    text(Text::kStandardOutputTaken).arg(typed(*claimed)) };
+            claimed = option;
+        }
         return std::nullopt;
     }
 
@@ -480,10 +530,16 @@ private:
         QStringLiteral("N") };
     const QCommandLineOption m_source { QStringLiteral("source"), text(Text::kSource),
         QStringLiteral("ADDRESS") };
+    const QCommandLineOption m_headless { QStringLiteral("headless"), text(Text::kHeadless) };
+    const QCommandLineOption m_duration { QStringLiteral("duration"),
+        text(Text::kDuration).arg(seconds(Settings::kMaxDurationMs)), QStringLiteral("SECONDS") };
+    const QCommandLineOption m_json { QStringLiteral("json"), text(Text::kJson),
+        QStringLiteral("FILE") };
+    const QCommandLineOption m_echo { QStringLiteral("echo"), text(Text::kEcho) };
     // Every option once, in the order --help lists them.
-    const std::array<const QCommandLineOption *, 14> m_options { &m_help, &m_version, &m_bind,
+    const std::array<const QCommandLineOption *, 18> m_options { &m_help, &m_version, &m_bind,
         &m_peer, &m_interface, &m_ttl, &m_source, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog,
-        &m_interval, &m_paneBudget };
+        &m_interval, &m_paneBudget, &m_headless, &m_duration, &m_json, &m_echo };
 
     QCommandLineParser m_parser;
     QString m_reason;

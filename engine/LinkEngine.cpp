@@ -3,6 +3,7 @@
 
 #include "engine/EngineCaptions.h"
 #include "engine/FatalErrorReporter.h"
+#include "engine/OutputFile.h"
 #include "engine/Timer.h"
 #include "log/Common.h"
 #include "log/FileLog.h"
@@ -79,6 +80,9 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
     , m_dump { LinkOutput::Log::Dump, EngineCaptions::kDumpLogName }
 {
     m_measure.setInterval(qint64(m_settings.intervalMs) * kNanosecondsPerMillisecond);
+    // A length set takes effect from the next interval: the run starts again so that its first
+    // one has it too.
+    m_measure.restart(monotonicNow(), wallNow());
     m_intervalTimer.setInterval(m_settings.intervalMs);
     connect(&m_intervalTimer, &QTimer::timeout, this, &LinkEngine::closeIntervals);
     m_timer->setObjectName(QStringLiteral("tmr1"));
@@ -124,6 +128,7 @@ void LinkEngine::close()
 {
     if (m_closed)
         return;
+    emit aboutToClose();
     m_closed = true;
     m_timer->setEnabled(false);
     m_endpoint->close();
@@ -160,6 +165,14 @@ void LinkEngine::resetStatistics()
 {
     m_statistics.reset();
     m_measure.restart(monotonicNow(), wallNow());
+    m_recordsTold = 0;
+    emit statisticsReset();
+}
+
+void LinkEngine::finishIntervals()
+{
+    m_measure.closeNow(monotonicNow(), wallNow());
+    tellNewRecords();
 }
 
 const StreamMeter *LinkEngine::shownStream() const
@@ -187,13 +200,22 @@ void LinkEngine::linkActive()
 
 void LinkEngine::closeIntervals()
 {
-    const qint64 before = m_measure.records().appended();
     m_measure.advance(monotonicNow(), wallNow());
     if (!m_activeInInterval && !isSending())
         m_intervalTimer.stop();
     m_activeInInterval = false;
-    if (m_measure.records().appended() != before)
-        emit intervalsClosed();
+    tellNewRecords();
+}
+
+void LinkEngine::tellNewRecords()
+{
+    // A send or an arrival past an interval's end closes it too, often just before the timer
+    // would: its records are told here all the same.
+    const qint64 appended = m_measure.records().appended();
+    if (appended == m_recordsTold)
+        return;
+    m_recordsTold = appended;
+    emit intervalsClosed();
 }
 
 void LinkEngine::sendTick()
@@ -231,16 +253,50 @@ void LinkEngine::sendTick()
 void LinkEngine::receive(qint32 bytesTotal)
 {
     const quint32 rawTick = m_tick();
-    append(m_status, statusLine(Direction::Receive, bytesTotal, tickValue(rawTick)));
     const QByteArray payload = m_endpoint->read();
     const Arrival &arrival = m_endpoint->arrival();
+    // Answered before anything else is done with it, so that its turnaround is the echo's own.
+    const std::optional<SendResult> echoed
+        = m_settings.echo ? echo(payload, arrival) : std::nullopt;
+    if (echoed && echoed->outcome == SendResult::Outcome::Failed) {
+        fatal(echoed->error);
+        return;
+    }
+    append(m_status, statusLine(Direction::Receive, bytesTotal, tickValue(rawTick)));
     m_statistics.received(payload, rawTick);
     m_measure.received(streamOf(arrival.source), payload, nanoseconds(arrival.receivedAt));
+    if (echoed)
+        countEcho(*echoed, payload.size());
     if (!m_activeInInterval)
         linkActive();
     m_output.figuresChanged();
     if (m_dumping)
         dump(payload);
+}
+
+std::optional<SendResult> LinkEngine::echo(const QByteArray &payload, const Arrival &arrival)
+{
+    // Only the peer's host is answered, so that nobody else can bounce traffic off this one;
+    // and never this socket itself, which would answer its own answers for ever.
+    if (!m_endpoint->isPeerReady() || arrival.source == arrival.destination)
+        return std::nullopt;
+    const SocketAddress peer = m_endpoint->peer();
+    if (arrival.source.bytes != peer.bytes || arrival.source.scopeId != peer.scopeId)
+        return std::nullopt;
+    return m_endpoint->sendTo(payload, arrival.source);
+}
+
+void LinkEngine::countEcho(const SendResult &echoed, qsizetype bytes)
+{
+    // The full-link rule of the sender: the answer is lost, counted, and claimed by no line.
+    if (echoed.outcome == SendResult::Outcome::Dropped) {
+        m_statistics.dropped();
+        m_measure.echoDropped(nanoseconds(echoed.sentAt));
+        return;
+    }
+    m_statistics.sent(bytes);
+    m_measure.echoed(bytes, nanoseconds(echoed.sentAt));
+    append(m_status, statusLine(Direction::Send, qint32(bytes), tickValue(m_tick())));
 }
 
 void LinkEngine::append(Channel &channel, QByteArrayView text)
@@ -264,7 +320,7 @@ void LinkEngine::openFile(Channel &channel, const QString &path)
 {
     if (path.isEmpty())
         return;
-    auto *const file = new FileLog(path, this);
+    auto *const file = new FileLog(OutputFile::path(path), this);
     channel.file = file;
     connect(file, &FileLog::failed, this,
         [this, &channel, file](const QString &name, const QString &reason) {
@@ -283,6 +339,7 @@ void LinkEngine::fatal(const SocketError &error)
     // reported once.
     m_timer->setEnabled(false);
     m_endpoint->setNotificationsEnabled(false);
+    emit failed(error);
     // The program may end inside the report, past every destructor: what the files have not
     // written yet goes to disk first, since a failed run is when the log matters most.
     for (Channel *channel : { &m_status, &m_dump }) {

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class FatalErrorReporter;
 class FileLog;
@@ -18,6 +19,8 @@ class HostLookup;
 class StreamMeter;
 class Timer;
 class UdpEndpoint;
+struct Arrival;
+struct SendResult;
 struct SocketError;
 
 // The link itself, whatever shows it: the socket, the send timer, the pattern counter, the
@@ -43,6 +46,9 @@ public:
     bool open();
     // Stops the sender and closes the socket; nothing is reported after it.
     void close();
+    // Closes the interval under way as a shorter one, so that the records cover the run up to
+    // now, as at its end.
+    void finishIntervals();
 
     bool isSending() const;
     void setSending(bool sending);
@@ -72,6 +78,13 @@ signals:
     void fileLogStopped(const QString &line);
     // One or more interval records were added to measure().records().
     void intervalsClosed();
+    // The figures and records start again from nothing.
+    void statisticsReset();
+    // The link is about to close; its figures can still be read.
+    void aboutToClose();
+    // The link failed for good and is silenced; the reporter is told next, and may end the
+    // program, so this is the last moment to write anything down.
+    void failed(const SocketError &error);
 
 private:
     // A log and its file: every line shown goes to both, and the file may be given up alone.
@@ -90,6 +103,10 @@ private:
     // passes with nothing sent or heard.
     void linkActive();
     void closeIntervals();
+    void tellNewRecords();
+    // Sends a received datagram back to its sender when it may be; nothing when it may not.
+    std::optional<SendResult> echo(const QByteArray &payload, const Arrival &arrival);
+    void countEcho(const SendResult &echoed, qsizetype bytes);
 
     const Settings m_settings;
     const TickSource m_tick;
@@ -102,6 +119,8 @@ private:
     bool m_dumping = false;
     bool m_closed = false;
     bool m_activeInInterval = false;
+    // Records that intervalsClosed() has announced.
+    qint64 m_recordsTold = 0;
     LinkStatistics m_statistics;
     LinkMeasure m_measure;
     QTimer m_intervalTimer;

@@ -22,6 +22,8 @@ void LinkMeasure::restart(qint64 nowNs, qint64 wallMs)
     m_intervalEndNs = nowNs + m_nextLengthNs;
     m_sentInterval = {};
     m_sentRun = {};
+    m_echoInterval = {};
+    m_echoRun = {};
     m_echoes.reset();
     m_streams.clear();
     m_records.clear();
@@ -53,10 +55,32 @@ void LinkMeasure::received(const StreamKey &from, QByteArrayView datagram, qint6
     m_streams.find(from).receive(datagram, arrivalNs, m_echoes, m_wallOffsetNs);
 }
 
+void LinkMeasure::echoed(qint64 bytes, qint64 sendNs)
+{
+    closeDue(sendNs);
+    ++m_echoInterval.datagrams;
+    m_echoInterval.bytes += bytes;
+}
+
+void LinkMeasure::echoDropped(qint64 nowNs)
+{
+    closeDue(nowNs);
+    ++m_echoInterval.dropped;
+}
+
 void LinkMeasure::advance(qint64 nowNs, qint64 wallMs)
 {
     closeDue(nowNs);
     m_wallOffsetNs = wallMs * kNsPerMs - nowNs;
+}
+
+void LinkMeasure::closeNow(qint64 nowNs, qint64 wallMs)
+{
+    advance(nowNs, wallMs);
+    if (nowNs <= m_intervalStartNs)
+        return;
+    m_intervalEndNs = nowNs;
+    closeIntervals(nowNs);
 }
 
 void LinkMeasure::closeIntervals(qint64 nowNs)
@@ -65,17 +89,24 @@ void LinkMeasure::closeIntervals(qint64 nowNs)
         const qint64 startWall = IntervalRecord::wallMs(m_intervalStartNs, m_wallOffsetNs);
         const qint64 length = m_intervalEndNs - m_intervalStartNs;
 
-        IntervalRecord sent;
-        sent.startWallMs = startWall;
-        sent.lengthNs = length;
-        sent.datagrams = m_sentInterval.datagrams;
-        sent.bytes = m_sentInterval.bytes;
-        sent.droppedSends = m_sentInterval.dropped;
-        m_records.append(sent);
-        m_sentRun.datagrams += m_sentInterval.datagrams;
-        m_sentRun.bytes += m_sentInterval.bytes;
-        m_sentRun.dropped += m_sentInterval.dropped;
-        m_sentInterval = {};
+        const auto closeTally = [&](const StreamKey &key, SentTally &interval, SentTally &run) {
+            IntervalRecord record;
+            record.startWallMs = startWall;
+            record.lengthNs = length;
+            record.stream = key;
+            record.datagrams = interval.datagrams;
+            record.bytes = interval.bytes;
+            record.droppedSends = interval.dropped;
+            m_records.append(record);
+            run.datagrams += interval.datagrams;
+            run.bytes += interval.bytes;
+            run.dropped += interval.dropped;
+            interval = {};
+        };
+        closeTally(StreamKey(), m_sentInterval, m_sentRun);
+        // Only a run that echoes pays for the echo's record.
+        if (m_echoInterval.datagrams > 0 || m_echoInterval.dropped > 0)
+            closeTally(StreamKey::echoed(), m_echoInterval, m_echoRun);
 
         for (int i = 0; i < m_streams.size(); ++i) {
             StreamMeter &stream = m_streams.at(i);

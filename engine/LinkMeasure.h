@@ -15,8 +15,9 @@
 //
 // Intervals are cut on the monotonic clock: each event first closes every interval that ended
 // before it, so a datagram counts in the interval it arrived in however late advance() runs.
-// At each close one record goes to the store for what was sent, one for each stream heard in
-// the interval, and one for the streams let go if they had any figures in it.
+// At each close one record goes to the store for what was sent, one for what the echo sent back
+// if it sent or dropped any, one for each stream heard in the interval, and one for the streams
+// let go if they had any figures in it.
 class LinkMeasure
 {
 public:
@@ -47,14 +48,22 @@ public:
     // The period's datagram was dropped for a full send buffer.
     void dropped(int counter, qint64 nowNs);
     void received(const StreamKey &from, QByteArrayView datagram, qint64 arrivalNs);
+    // A received datagram went back to its sender, or a full send buffer dropped it. Neither is
+    // a send of ours that an echo could answer.
+    void echoed(qint64 bytes, qint64 sendNs);
+    void echoDropped(qint64 nowNs);
     // Closes the intervals that have ended and takes the wall clock's offset anew; call it a
     // few times an interval, so that records appear while the link is silent.
     void advance(qint64 nowNs, qint64 wallMs);
+    // Closes the interval under way as a shorter one ending now, so that the records cover the
+    // run up to this moment, as at its end; the next interval starts here.
+    void closeNow(qint64 nowNs, qint64 wallMs);
 
     const IntervalStore &records() const { return m_records; }
     const StreamTable &streams() const { return m_streams; }
     // Over the closed intervals.
     const SentTally &sentRun() const { return m_sentRun; }
+    const SentTally &echoRun() const { return m_echoRun; }
     qint64 intervalStartNs() const { return m_intervalStartNs; }
 
 private:
@@ -71,6 +80,8 @@ private:
     qint64 m_intervalEndNs = 0;
     SentTally m_sentInterval;
     SentTally m_sentRun;
+    SentTally m_echoInterval;
+    SentTally m_echoRun;
     EchoClock m_echoes;
     StreamTable m_streams;
     IntervalStore m_records;

@@ -57,6 +57,24 @@ struct Settings
         return QString::fromUtf8(EngineCaptions::kGroup).arg(endpoint, interface);
     }
 
+    // A run without a window, what it records, and the echo.
+    // "-" as a file: standard output, which only one of them may have.
+    static constexpr char kStandardOutput[] = "-";
+    // A week, within what a timer takes in milliseconds.
+    static constexpr int kMaxDurationMs = 7 * 24 * 3600 * 1000;
+    bool headless = false;
+    // 0 runs until stopped.
+    int durationMs = 0;
+    // One JSON object a line for the start, each interval and the end; empty: none.
+    QString jsonFile;
+    // Every datagram from the peer's host goes back to where it came from.
+    bool echo = false;
+
+    static bool isStandardOutput(const QString &file)
+    {
+        return file == QLatin1String(kStandardOutput);
+    }
+
     // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
     QString localEndpointText() const
     {

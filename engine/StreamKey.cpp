@@ -41,6 +41,7 @@ QHostAddress StreamKey::hostAddress() const
         return QHostAddress(address.data());
     case Family::Sent:
     case Family::Others:
+    case Family::Echoed:
         break;
     }
     return {};
@@ -57,6 +58,8 @@ QString StreamKey::toString() const
         return QStringLiteral("sent");
     case Family::Others:
         return QStringLiteral("others");
+    case Family::Echoed:
+        return QStringLiteral("echoed");
     }
     return {};
 }

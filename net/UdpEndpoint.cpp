@@ -345,14 +345,36 @@ SendResult UdpEndpoint::send(QByteArrayView payload)
         return { SendResult::Outcome::Failed, SocketError::fromErrno(ENOTCONN), {} };
     if (!m_peerReady)
         return { SendResult::Outcome::Failed, SocketError::fromErrno(EDESTADDRREQ), {} };
+    const SendResult result = sendToAddress(payload, m_peerAddress);
+    if (result.outcome == SendResult::Outcome::Sent) {
+        emit sendProgress(qint32(payload.size()), 0);
+        emit sendComplete();
+    }
+    return result;
+}
+
+SendResult UdpEndpoint::sendTo(QByteArrayView payload, const SocketAddress &to)
+{
+    if (!m_socket.isOpen())
+        return { SendResult::Outcome::Failed, SocketError::fromErrno(ENOTCONN), {} };
+    if (m_lastToAddress.isEmpty() || to != m_lastTo) {
+        const QByteArray address = socketAddress(to.address(), to.port, m_family);
+        if (address.isEmpty())
+            return { SendResult::Outcome::Failed, SocketError::fromErrno(EAFNOSUPPORT), {} };
+        m_lastTo = to;
+        m_lastToAddress = address;
+    }
+    return sendToAddress(payload, m_lastToAddress);
+}
+
+SendResult UdpEndpoint::sendToAddress(QByteArrayView payload, const QByteArray &to)
+{
     const MonotonicTime sentAt = std::chrono::steady_clock::now();
-    const int error = m_sendCall(m_socket.fd(), payload, m_peerAddress);
+    const int error = m_sendCall(m_socket.fd(), payload, to);
     if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
         return { SendResult::Outcome::Dropped, {}, sentAt };
     if (error != 0)
         return { SendResult::Outcome::Failed, SocketError::fromErrno(error), sentAt };
-    emit sendProgress(qint32(payload.size()), 0);
-    emit sendComplete();
     return { SendResult::Outcome::Sent, {}, sentAt };
 }
 
@@ -373,6 +395,7 @@ void UdpEndpoint::close()
 {
     m_lookupPending = false;
     m_peerReady = false;
+    m_lastToAddress.clear(); // the next socket's family may differ
     if (!m_socket.isOpen())
         return;
     closeSocket(m_socket);

@@ -80,6 +80,9 @@ public:
     // Where datagrams go, once the peer is ready; all zero before.
     SocketAddress peer() const;
     SendResult send(QByteArrayView payload);
+    // One datagram to any address, as an echo answers its sender; no progress is signalled.
+    // An address the socket's family cannot reach fails with EAFNOSUPPORT.
+    SendResult sendTo(QByteArrayView payload, const SocketAddress &to);
     // The datagram whose arrival is being notified; empty outside a notification.
     QByteArray read();
     // Where the datagram being notified came from and went to, and when it came; all zero
@@ -113,6 +116,8 @@ private:
     // A socket of the address's family bound there, its arrivals notified; shared: others may
     // bind the same address and port too.
     SocketResult openSocket(const QHostAddress &address, quint16 localPort, bool shared);
+    // Hands the datagram to the system; full is dropped, any other error failed.
+    SendResult sendToAddress(QByteArrayView payload, const QByteArray &to);
     void receivePending();
     SocketResult usePeer(const QList<QHostAddress> &addresses);
     // The group options for a group peer, SO_BROADCAST for a broadcast one.
@@ -130,6 +135,10 @@ private:
     bool m_lookupPending = false;
     bool m_peerReady = false;
     QByteArray m_peerAddress; // a sockaddr, ready for sendto
+    // The last address sendTo() was given and its sockaddr: an echo answers the same sender
+    // over and over, and need not build it each time.
+    SocketAddress m_lastTo;
+    QByteArray m_lastToAddress;
     bool m_notificationsEnabled = true;
     DatagramBatch m_batch;
     // The datagram of the batch being notified, or -1.

@@ -5,6 +5,7 @@
 #   measure [datagrams] [rounds]
 #   flood [count] [rounds] [hold|files|nobar|dump]
 #   hexdump-ir [datagrams]   instructions per dumped byte, both ways into the store (callgrind)
+#   headless [flood count] [rounds] [echoes per round]   (socat for the echo's reference)
 #   soak [minutes] [datagrams per second] | soak dump-flood [minutes]
 #   lightload [seconds] [light] [idle] [busy] [callgrind [sends]]
 # e.g. scripts/bench.sh pane 'flood 1000000 3 hold' 'flood 200000 2 dump' 'soak dump-flood 10'
@@ -13,7 +14,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target bench_pane bench_period bench_flood bench_hexdump bench_soak bench_find \
-    bench_filelog bench_startup bench_measure bench_lightload
+    bench_filelog bench_startup bench_measure bench_lightload bench_headless
 export QT_QPA_PLATFORM=offscreen
 benches=("$@")
 [ ${#benches[@]} -gt 0 ] || benches=(pane hexdump period flood find)

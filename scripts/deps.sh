@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-svg-dev qt6-qpa-plugins qt6-tra
     fonts-ipafont-gothic)
 case "${1:-run}" in
     test) packages+=(xvfb xauth xdotool xclip imagemagick desktop-file-utils appstream dpkg-dev lintian
-        clang libclang-rt-14-dev iproute2 tshark) ;;
+        clang libclang-rt-14-dev iproute2 tshark jq) ;;
     screenshot) packages+=(xvfb xauth xdotool imagemagick socat) ;;
 esac
 

@@ -41,6 +41,10 @@ QString summary(const CommandLine::Outcome &outcome)
     note(s.group.interfaceName != d.group.interfaceName, "interface", s.group.interfaceName);
     note(s.group.hopLimit != d.group.hopLimit, "ttl", QString::number(s.group.hopLimit));
     note(s.group.source != d.group.source, "source", s.group.source.toString());
+    note(s.headless != d.headless, "headless", QString::number(s.headless));
+    note(s.durationMs != d.durationMs, "durationMs", QString::number(s.durationMs));
+    note(s.jsonFile != d.jsonFile, "json", s.jsonFile);
+    note(s.echo != d.echo, "echo", QString::number(s.echo));
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
@@ -101,6 +105,13 @@ void tst_CommandLine::parse_data()
         "232.1.2.3:20320" } << "run:bind=232.1.2.3 source=192.0.2.7";
     QTest::newRow("source-specific IPv6") << QStringList { "--bind", "[ff15::1:2:3]:20320",
         "--source", "2001:db8::7" } << "run:bind=ff15::1:2:3 source=2001:db8::7";
+    QTest::newRow("a far end, records on stdout") << QStringList { "--headless", "--echo",
+        "--duration", "0.5", "--json", "-" } << "run:headless=1 durationMs=500 json=- echo=1";
+    QTest::newRow("duration, longest, with the dump to stdout")
+        << QStringList { "--duration=604800", "--headless", "--dump-log", "-", "--json", "r" }
+        << "run:dumpLog=- headless=1 durationMs=604800000 json=r";
+    QTest::newRow("the window's echo and records")
+        << QStringList { "--echo", "--json", "r.ndjson" } << "run:json=r.ndjson echo=1";
 
     // "-x" is the log file's name here, not an option.
     QTest::newRow("unknown") << QStringList { "--log", "-x", "--bogus=1" }
@@ -180,6 +191,19 @@ void tst_CommandLine::parse_data()
         "ff15::2" } << failure("--source", "ff15::2 は送信元のアドレスになりません");
     QTest::newRow("source a name") << QStringList { "--bind", "239.1.2.3:1", "--source", "host" }
                                    << failure("--source", "host は数値のアドレスではありません");
+    QTest::newRow("two standard outputs") << QStringList { "--log", "-", "--json",
+        "-" } << failure("--json", "標準出力 (-) は --log がすでに使っています");
+    QTest::newRow("two standard outputs, the dump's second")
+        << QStringList { "--headless", "--dump-log=-", "--log=-" }
+        << failure("--dump-log", "標準出力 (-) は --log がすでに使っています");
+    QTest::newRow("duration negative") << QStringList { "--headless", "--duration", "-1" }
+                                       << failure("--duration", "-1 は 0〜604800 の範囲外です");
+    QTest::newRow("duration past a week") << QStringList { "--headless",
+        "--duration=604800.001" } << failure("--duration", "604800.001 は 0〜604800 の範囲外です");
+    QTest::newRow("duration without --headless") << QStringList { "--duration",
+        "30" } << failure("--duration", "--headless なしでは使えません");
+    QTest::newRow("empty records file")
+        << QStringList { "--json=" } << failure("--json", "値が空です");
 }
 
 void tst_CommandLine::parse()
@@ -210,6 +234,8 @@ void tst_CommandLine::binary_data()
     QTest::newRow("version") << QStringList { "-v" } << QString() << 0 << "quillon 0." << QString();
     QTest::newRow("bogus") << QStringList { "--bogus" } << QString() << 2 << QString()
                            << "quillon: --bogus: ";
+    QTest::newRow("two standard outputs") << QStringList { "--headless", "--json=-", "--log=-" }
+                                          << QString() << 2 << QString() << "quillon: --json: ";
     QTest::newRow("no display") << QStringList {} << QString() << 1 << QString()
                                 << "quillon: ウィンドウを開けません: DISPLAY";
     // Qt ends in qFatal and an abort when the connection itself fails.
