@@ -74,6 +74,7 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
     , m_output(output)
     , m_timer(new Timer(this))
     , m_endpoint(new UdpEndpoint(std::move(lookup), this))
+    , m_tap(*m_endpoint, m_settings)
     , m_measure(monotonicNow(), wallNow())
     , m_status { LinkOutput::Log::Status, EngineCaptions::kStatusLogName }
     , m_dump { LinkOutput::Log::Dump, EngineCaptions::kDumpLogName }
@@ -88,6 +89,7 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
         [this](const SocketError &error) { fatal(peerLookupError(m_settings.peerHost, error)); });
     openFile(m_status, m_settings.statusLogFile);
     openFile(m_dump, m_settings.dumpLogFile);
+    connect(&m_tap, &DatagramTap::captureStopped, this, &LinkEngine::fileLogStopped);
 }
 
 LinkEngine::~LinkEngine()
@@ -213,6 +215,7 @@ void LinkEngine::sendTick()
     }
     m_statistics.sent(payload.size());
     m_measure.sent(counter, payload.size(), nanoseconds(sent.sentAt));
+    m_tap.sent(payload, sent.sentAt);
     m_output.figuresChanged();
     const qint32 tick = tickValue(m_tick());
     append(m_status, statusLine(Direction::Send, payload.size(), tick));
@@ -228,6 +231,7 @@ void LinkEngine::receive(qint32 bytesTotal)
     const Arrival &arrival = m_endpoint->arrival();
     m_statistics.received(payload, rawTick);
     m_measure.received(streamOf(arrival.source), payload, nanoseconds(arrival.receivedAt));
+    m_tap.received(payload, arrival);
     if (!m_activeInInterval)
         linkActive();
     m_output.figuresChanged();
@@ -272,5 +276,6 @@ void LinkEngine::fatal(const SocketError &error)
         delete channel->file;
         channel->file = nullptr;
     }
+    m_tap.closeCapture();
     m_reporter.report(error.code, error.description);
 }
