@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The datagram ring and the pcap files written from it, read back with libpcap's own reader.
+// The datagram ring and the pcap files written from it, read back with libpcap's own reader,
+// and the real binary's --capture read by tshark.
+#include "TestSupport.h"
 #include "engine/DatagramRing.h"
 #include "engine/PcapFile.h"
 
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
@@ -72,6 +80,7 @@ private slots:
     void ringKeepsTheNewest();
     void pcapReadsBack_data();
     void pcapReadsBack();
+    void binaryCaptureMatchesLogs();
 };
 
 void tst_Capture::ringKeepsTheNewest_data()
@@ -218,6 +227,95 @@ void tst_Capture::pcapReadsBack()
     pcap_pkthdr *header = nullptr;
     const u_char *data = nullptr;
     QCOMPARE(pcap_next_ex(reader, &header, &data), PCAP_ERROR_BREAK);
+}
+
+// The tool sends and a peer echoes each datagram and adds its own of other sizes, with a capture
+// and both logs written; tshark then reads in the capture the datagrams the logs list, in their
+// order, each way and size, with the bytes the dump shows and valid checksums.
+void tst_Capture::binaryCaptureMatchesLogs()
+{
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    if (tshark.isEmpty())
+        QSKIP("tshark is not installed (Debian: tshark)");
+    QVERIFY(TestSupport::portIsFree());
+    QUdpSocket peer;
+    QVERIFY2(
+        peer.bind(QHostAddress::LocalHost, TestSupport::kPeerPort), qPrintable(peer.errorString()));
+    constexpr int kSizes[] = { 0, 1, 5, 1000 };
+    int echoed = 0;
+    connect(&peer, &QUdpSocket::readyRead, this, [&] {
+        while (peer.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = peer.receiveDatagram();
+            const QHostAddress to = datagram.senderAddress();
+            const auto port = quint16(datagram.senderPort());
+            peer.writeDatagram(datagram.data(), to, port);
+            const int size = kSizes[echoed++ % std::size(kSizes)];
+            peer.writeDatagram(payloadOf(echoed, size), to, port);
+        }
+    });
+
+    const QTemporaryDir folder;
+    const QString capture = folder.filePath(QStringLiteral("capture.pcap"));
+    const QString status = folder.filePath(QStringLiteral("status.log"));
+    const QString dump = folder.filePath(QStringLiteral("dump.log"));
+    QProcess tool;
+    tool.start(QStringLiteral(QUILLON_BINARY),
+        { QStringLiteral("--peer"), QStringLiteral("127.0.0.1:20319"), QStringLiteral("--period"),
+            QStringLiteral("10"), QStringLiteral("--send"), QStringLiteral("--dump"),
+            QStringLiteral("--capture"), capture, QStringLiteral("--log"), status,
+            QStringLiteral("--dump-log"), dump });
+    QVERIFY2(tool.waitForStarted(), qPrintable(tool.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(echoed >= 40, 20000);
+    tool.terminate();
+    QVERIFY(tool.waitForFinished());
+    QCOMPARE(tool.exitCode(), 0);
+
+    // The logs: one status line and one dump block, ended by an empty line, per datagram.
+    QFile statusFile(status);
+    QFile dumpFile(dump);
+    QVERIFY(statusFile.open(QIODevice::ReadOnly) && dumpFile.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = statusFile.readAll().split('\n');
+    lines.removeLast();
+    QList<QByteArray> blocks;
+    QByteArray block;
+    for (const QByteArray &line : dumpFile.readAll().split('\n')) {
+        if (line.trimmed().isEmpty()) {
+            blocks.append(std::exchange(block, QByteArray()));
+            continue;
+        }
+        for (const QByteArray &cell : line.trimmed().split(' ').mid(2))
+            block += cell.toLower();
+    }
+    blocks.removeLast();
+    QCOMPARE(blocks.size(), lines.size());
+
+    QProcess reader;
+    reader.start(tshark,
+        { QStringLiteral("-r"), capture, QStringLiteral("-o"),
+            QStringLiteral("ip.check_checksum:TRUE"), QStringLiteral("-o"),
+            QStringLiteral("udp.check_checksum:TRUE"), QStringLiteral("-T"),
+            QStringLiteral("fields"), QStringLiteral("-E"), QStringLiteral("separator=,"),
+            QStringLiteral("-e"), QStringLiteral("udp.dstport"), QStringLiteral("-e"),
+            QStringLiteral("udp.length"), QStringLiteral("-e"),
+            QStringLiteral("ip.checksum.status"), QStringLiteral("-e"),
+            QStringLiteral("udp.checksum.status"), QStringLiteral("-e"),
+            QStringLiteral("data.data") });
+    QVERIFY(reader.waitForFinished(60000));
+    QList<QByteArray> packets = reader.readAllStandardOutput().split('\n');
+    packets.removeLast();
+    QCOMPARE(packets.size(), lines.size());
+    for (qsizetype i = 0; i < packets.size(); ++i) {
+        const QList<QByteArray> fields = packets[i].split(',');
+        QCOMPARE(fields.size(), 5);
+        const QList<QByteArray> words = lines[i].split(' ');
+        const bool sent = words[0] == "Send";
+        QCOMPARE(fields[0].toInt(), sent ? TestSupport::kPeerPort : TestSupport::kLocalPort);
+        QCOMPARE(fields[1].toInt() - 8, words[1].toInt());
+        QCOMPARE(fields[2], QByteArray("1")); // good
+        QCOMPARE(fields[3], QByteArray("1"));
+        // The dump leaves out the last bytes of an incomplete group of four.
+        QCOMPARE(fields[4].left(fields[4].size() / 8 * 8), blocks[i]);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Capture)
