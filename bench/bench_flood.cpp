@@ -8,12 +8,17 @@
 //   hold   a selection held in the status pane, its view at the first line
 //   files  every line also written to a file (Dump on, and no pane budget, in both rounds)
 //   nobar  the status bar hidden
+//   list   the datagram list open and following
+//   capture every datagram also written to a --capture file, which tshark then counts
 // and the end prints, per round and as a median, the variant's share logged and sender p99 over
 // the plain round's.
-// Usage: bench_flood [count] [rounds] [hold|files|nobar]
+// Usage: bench_flood [count] [rounds] [hold|files|nobar|list|capture]
 #include "AbortingReporter.h"
 #include "BenchSupport.h"
+#include "app/DatagramListWindow.h"
+#include "app/ViewMenu.h"
 #include "app/frmMain.h"
+#include "engine/DatagramRing.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
 #include "pane/LogPane.h"
@@ -22,9 +27,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -51,7 +59,7 @@ constexpr int kDefaultRounds = 3;
 // The round is over once no line has been added for this long.
 constexpr qint64 kQuietMs = 500;
 
-enum class Variant { None, Hold, Files, NoBar };
+enum class Variant { None, Hold, Files, NoBar, List, Capture };
 
 struct Setup
 {
@@ -60,6 +68,8 @@ struct Setup
     bool hold = false;
     bool files = false;
     bool hideBar = false;
+    bool list = false;
+    bool capture = false;
 };
 
 // What the held pane reported, sampled at every pass of the loop during the flood and the drain.
@@ -90,6 +100,16 @@ struct FileCheck
     qint64 dumpBytes = 0;
 };
 
+// What the datagram list showed, and what the capture held.
+struct ListCheck
+{
+    qint64 rows = 0;
+    qint64 recorded = 0;
+    bool following = false;
+    qint64 captured = -1; // packets tshark read; -1 without tshark
+    qint64 lines = 0; // status lines, each one a datagram
+};
+
 struct Round
 {
     qint64 sent = 0;
@@ -98,6 +118,7 @@ struct Round
     Bench::PeriodFigures period;
     HoldCheck hold;
     FileCheck files;
+    ListCheck list;
 
     double share() const { return double(logged) / double(std::max<qint64>(1, sent)); }
 };
@@ -150,6 +171,25 @@ void holdAtTop(LogPane &status)
     QCoreApplication::processEvents();
 }
 
+// Packets in a capture as tshark reads them; -1 without tshark.
+qint64 tsharkCount(const QString &path)
+{
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    if (tshark.isEmpty())
+        return -1;
+    QProcess reader;
+    reader.setStandardErrorFile(QProcess::nullDevice());
+    reader.start(tshark,
+        { QStringLiteral("-r"), path, QStringLiteral("-T"), QStringLiteral("fields"),
+            QStringLiteral("-e"), QStringLiteral("frame.number") });
+    qint64 packets = 0;
+    while (reader.waitForReadyRead(-1)) {
+        packets += reader.readAllStandardOutput().count('\n');
+    }
+    reader.waitForFinished(-1);
+    return packets;
+}
+
 Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
 {
     Round round;
@@ -166,11 +206,18 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
         settings.statusLogFile = folder.filePath(QStringLiteral("status.log"));
         settings.dumpLogFile = folder.filePath(QStringLiteral("dump.log"));
     }
+    if (setup.capture) {
+        if (!folder.isValid())
+            std::abort();
+        settings.captureFile = folder.filePath(QStringLiteral("capture.pcap"));
+    }
 
     auto window = std::make_unique<frmMain>(systemUptimeMilliseconds, reporter, settings);
     if (setup.hideBar)
         window->statusBar()->hide();
     window->show();
+    if (setup.list)
+        window->viewMenu().openList();
     auto *status = window->findChild<LogPane *>(QStringLiteral("txtStat"));
     auto *dump = window->findChild<LogPane *>(QStringLiteral("txtDump"));
     auto *send = window->findChild<QPushButton *>(QStringLiteral("cmdSend"));
@@ -193,6 +240,12 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
 
     const QByteArray statusText = status->text();
     round.logged = statusText.count("Receive ");
+    if (const DatagramListWindow *list = window->viewMenu().list()) {
+        round.list.rows = list->table()->model()->rowCount();
+        round.list.recorded = list->ring().end();
+        round.list.following = list->isFollowing();
+    }
+
     round.bytesPerLine
         = double(status->content().memoryUsed()) / double(status->content().lineCount());
     if (setup.files) {
@@ -203,6 +256,12 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
         const QByteArray dumpFile = readFile(settings.dumpLogFile);
         round.files = { statusFile == statusText, dumpFile == dumpText, statusFile.size(),
             dumpFile.size() };
+    }
+    if (setup.capture) {
+        round.list.lines = status->content().lineCount() - 1;
+        // The file is complete once the window, and with it the capture, is gone.
+        window.reset();
+        round.list.captured = tsharkCount(settings.captureFile);
     }
     return round;
 }
@@ -274,6 +333,20 @@ QByteArray holdText(const HoldCheck &h)
         + ", first line " + QByteArray::number(h.firstLine) + ")";
 }
 
+QByteArray listText(const ListCheck &l)
+{
+    return QByteArray::number(l.rows) + " rows of " + QByteArray::number(l.recorded) + " recorded, "
+        + (l.following ? "following" : "NOT FOLLOWING");
+}
+
+QByteArray captureText(const ListCheck &l)
+{
+    if (l.captured < 0)
+        return "tshark missing: capture not counted";
+    return "tshark read " + QByteArray::number(l.captured) + " packets, the log has "
+        + QByteArray::number(l.lines) + " lines" + (l.captured == l.lines ? "" : " (DIFFERENT)");
+}
+
 QByteArray filesText(const FileCheck &f)
 {
     return QByteArray("status file ") + (f.statusEqual ? "== pane" : "!= PANE") + " ("
@@ -310,6 +383,14 @@ void runVariant(
         changed.hideBar = true;
         extra = "status bar";
         break;
+    case Variant::List:
+        changed.list = true;
+        extra = "datagram list";
+        break;
+    case Variant::Capture:
+        changed.capture = true;
+        extra = "capture file";
+        break;
     case Variant::None:
         break;
     }
@@ -327,6 +408,8 @@ void runVariant(
             v = windowRound(count, reporter, changed);
             const QByteArray text = variant == Variant::Hold ? holdText(v.hold)
                 : variant == Variant::Files                  ? filesText(v.files)
+                : variant == Variant::List                   ? listText(v.list)
+                : variant == Variant::Capture                ? captureText(v.list)
                                                              : QByteArray("hidden");
             printWindowRound(name, r, v, text);
         };
@@ -359,9 +442,12 @@ int main(int argc, char *argv[])
         : name == "hold"                   ? Variant::Hold
         : name == "files"                  ? Variant::Files
         : name == "nobar"                  ? Variant::NoBar
+        : name == "list"                   ? Variant::List
+        : name == "capture"                ? Variant::Capture
                                            : Variant::None;
     if (count <= 0 || rounds <= 0 || (!name.isEmpty() && variant == Variant::None)) {
-        std::fprintf(stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar]\n");
+        std::fprintf(
+            stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar|list|capture]\n");
         return 2;
     }
     AbortingReporter reporter;
