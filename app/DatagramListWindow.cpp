@@ -166,6 +166,8 @@ void DatagramListWindow::hideEvent(QHideEvent *event)
 void DatagramListWindow::takeBatch()
 {
     // Rows only ever leave from the top.
+    QScrollBar *const bar = m_table->verticalScrollBar();
+    const int top = bar->value();
     int gone = 0;
     const QMetaObject::Connection counting = connect(m_model, &QAbstractItemModel::rowsRemoved,
         this, [&gone](const QModelIndex &, int first, int last) { gone += last - first + 1; });
@@ -174,9 +176,8 @@ void DatagramListWindow::takeBatch()
     if (m_following) {
         m_table->scrollToBottom();
     } else if (gone > 0) {
-        // Otherwise the rows in view would move up under the reader.
-        QScrollBar *const bar = m_table->verticalScrollBar();
-        bar->setValue(std::max(0, bar->value() - gone));
+        // The view would otherwise jump to other rows: it keeps its place in the table only.
+        bar->setValue(std::max(0, top - gone));
     }
     showBudget();
 }
