@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "log/CanonicalDump.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr qsizetype kBytesPerLine = 16;
