@@ -22,8 +22,6 @@ public:
     void openDumpLog();
     void openList();
     // Null until first opened.
-    LogWindow *statusLog() const { return m_statusLog; }
-    LogWindow *dumpLog() const { return m_dumpLog; }
     DatagramListWindow *list() const { return m_list; }
 
 private:

@@ -26,7 +26,6 @@ public:
     // The ring that records from now on, or null.
     void setRing(DatagramRing *ring) { m_ring = ring; }
     DatagramRing *ring() const { return m_ring; }
-    bool isCapturing() const { return m_capture != nullptr; }
 
     // A datagram handed to the system at `at`, to the endpoint's peer.
     void sent(QByteArrayView payload, MonotonicTime at);
