@@ -6,7 +6,9 @@
 #include "app/Controls.h"
 #include "app/ExternalDestroyWatch.h"
 #include "app/NoticeView.h"
+#include "app/SaveDialog.h"
 #include "app/StatisticsView.h"
+#include "app/ViewMenu.h"
 #include "engine/JsonRecords.h"
 #include "engine/LinkEngine.h"
 #include "engine/LinkFigures.h"
@@ -17,13 +19,11 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QFileDialog>
+#include <QFileDevice>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QSlider>
 #include <QStatusBar>
@@ -98,6 +98,7 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     setWindowIcon(appIcon());
     setUpClientArea();
     setUpMenus();
+    m_viewMenu = new ViewMenu(*this, *m_engine, *txtStat, *txtDump);
     setUpStatusBar();
     connectControls();
     // Before the link opens, so that a failure to bind has a start record to end; it ends with
@@ -319,29 +320,8 @@ void frmMain::mnuCopyStatistics_Click()
 
 void frmMain::savePane(const LogPane &pane, const char *title, const char *fileName)
 {
-    QString dialogTitle = caption(title);
-    dialogTitle.remove(QLatin1String("..."));
-    const QString path = QFileDialog::getSaveFileName(
-        this, dialogTitle, caption(fileName), caption(Captions::kSaveFilter));
-    if (path.isEmpty())
-        return;
-    // A save that fails on the way leaves the file as it was, never half written. Each step
-    // is named, since the system's text alone misleads: a temporary file that cannot be made
-    // in /proc reads as "No such file or directory".
-    QSaveFile file(path);
-    const char *step = Captions::kSaveStepOpen;
-    if (file.open(QIODevice::WriteOnly)) {
-        step = Captions::kSaveStepWrite;
-        if (pane.save(file)) {
-            step = Captions::kSaveStepCommit;
-            if (file.commit())
-                return;
-        }
-    }
-    const QString reason = file.errorString();
-    file.cancelWriting();
-    QMessageBox::warning(
-        this, dialogTitle, caption(Captions::kSaveFailed).arg(path, caption(step), reason));
+    saveWithDialog(this, caption(title), caption(fileName), caption(Captions::kSaveFilter),
+        [&pane](QFileDevice &file, QString &) { return pane.save(file); });
 }
 
 void frmMain::showFileLogNotice(const QString &line)

@@ -27,6 +27,7 @@ class QSlider;
 class StatisticsView;
 class Timer;
 class UdpEndpoint;
+class ViewMenu;
 
 // The one window. It owns every control and the link's engine, which owns the send timer,
 // the socket and the pattern counter; its handlers hand each event to the engine, and the
@@ -51,6 +52,7 @@ public:
     qint16 patternCounter() const;
     const LinkStatistics &statistics() const;
     const LinkEngine &engine() const;
+    ViewMenu &viewMenu() const { return *m_viewMenu; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -119,4 +121,5 @@ private:
     StatisticsView *const m_statisticsView;
     // Says that a log file was given up; hidden until one is.
     NoticeView *const m_fileLogNotice;
+    ViewMenu *m_viewMenu = nullptr;
 };

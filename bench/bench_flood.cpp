@@ -8,15 +8,21 @@
 //   hold   a selection held in the status pane, its view at the first line
 //   files  every line also written to a file (Dump on, and no pane budget, in both rounds)
 //   nobar  the status bar hidden
+//   list   the datagram list open and following
+//   capture every datagram also written to a --capture file, which tshark then counts
 // and the end prints, per round and as a median, the variant's share logged and sender p99 over
 // the plain round's.
 //   dump   not a variant of the window: rounds of the window with Dump on, as --dump starts it,
 //          alternate with a bare recvmmsg loop that only counts, for 16-byte and then 1,200-byte
 //          datagrams; the end prints the window's share over the bare loop's per size
-// Usage: bench_flood [count] [rounds] [hold|files|nobar|dump]
+
+// Usage: bench_flood [count] [rounds] [hold|files|nobar|dump|list|capture]
 #include "AbortingReporter.h"
 #include "BenchSupport.h"
+#include "app/DatagramListWindow.h"
+#include "app/ViewMenu.h"
 #include "app/frmMain.h"
+#include "engine/DatagramRing.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
 #include "net/DatagramBatch.h"
@@ -28,10 +34,13 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -61,7 +70,7 @@ constexpr int kDefaultRounds = 3;
 // The round is over once no line has been added for this long.
 constexpr qint64 kQuietMs = 500;
 
-enum class Variant { None, Hold, Files, NoBar, Dump };
+enum class Variant { None, Hold, Files, NoBar, Dump, List, Capture };
 
 struct Setup
 {
@@ -71,6 +80,8 @@ struct Setup
     bool files = false;
     bool hideBar = false;
     int payloadSize = kPayloadSize;
+    bool list = false;
+    bool capture = false;
 };
 
 // What the held pane reported, sampled at every pass of the loop during the flood and the drain.
@@ -101,6 +112,16 @@ struct FileCheck
     qint64 dumpBytes = 0;
 };
 
+// What the datagram list showed, and what the capture held.
+struct ListCheck
+{
+    qint64 rows = 0;
+    qint64 recorded = 0;
+    bool following = false;
+    qint64 captured = -1; // packets tshark read; -1 without tshark
+    qint64 lines = 0; // status lines, each one a datagram
+};
+
 struct Round
 {
     qint64 sent = 0;
@@ -116,6 +137,7 @@ struct Round
     // machine a share logged also says how much of a core each got, this does not.
     double windowCpuUs = 0;
     double senderCpuUs = 0;
+    ListCheck list;
 
     double share() const { return double(logged) / double(std::max<qint64>(1, sent)); }
 };
@@ -186,6 +208,25 @@ void holdAtTop(LogPane &status)
     QCoreApplication::processEvents();
 }
 
+// Packets in a capture as tshark reads them; -1 without tshark.
+qint64 tsharkCount(const QString &path)
+{
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    if (tshark.isEmpty())
+        return -1;
+    QProcess reader;
+    reader.setStandardErrorFile(QProcess::nullDevice());
+    reader.start(tshark,
+        { QStringLiteral("-r"), path, QStringLiteral("-T"), QStringLiteral("fields"),
+            QStringLiteral("-e"), QStringLiteral("frame.number") });
+    qint64 packets = 0;
+    while (reader.waitForReadyRead(-1)) {
+        packets += reader.readAllStandardOutput().count('\n');
+    }
+    reader.waitForFinished(-1);
+    return packets;
+}
+
 Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
 {
     Round round;
@@ -202,11 +243,18 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
         settings.statusLogFile = folder.filePath(QStringLiteral("status.log"));
         settings.dumpLogFile = folder.filePath(QStringLiteral("dump.log"));
     }
+    if (setup.capture) {
+        if (!folder.isValid())
+            std::abort();
+        settings.captureFile = folder.filePath(QStringLiteral("capture.pcap"));
+    }
 
     auto window = std::make_unique<frmMain>(systemUptimeMilliseconds, reporter, settings);
     if (setup.hideBar)
         window->statusBar()->hide();
     window->show();
+    if (setup.list)
+        window->viewMenu().openList();
     auto *status = window->findChild<LogPane *>(QStringLiteral("txtStat"));
     auto *dump = window->findChild<LogPane *>(QStringLiteral("txtDump"));
     auto *send = window->findChild<QPushButton *>(QStringLiteral("cmdSend"));
@@ -241,6 +289,12 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
             = round.logged * (setup.payloadSize / 4 + 1) + sentByWindow * (kPayloadSize / 4 + 1);
         round.dumpLines = dump->content().firstLine() + dump->content().lineCount() - 1;
     }
+    if (const DatagramListWindow *list = window->viewMenu().list()) {
+        round.list.rows = list->table()->model()->rowCount();
+        round.list.recorded = list->ring().end();
+        round.list.following = list->isFollowing();
+    }
+
     round.bytesPerLine
         = double(status->content().memoryUsed()) / double(status->content().lineCount());
     if (setup.files) {
@@ -251,6 +305,12 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
         const QByteArray dumpFile = readFile(settings.dumpLogFile);
         round.files = { statusFile == statusText, dumpFile == dumpText, statusFile.size(),
             dumpFile.size() };
+    }
+    if (setup.capture) {
+        round.list.lines = status->content().lineCount() - 1;
+        // The file is complete once the window, and with it the capture, is gone.
+        window.reset();
+        round.list.captured = tsharkCount(settings.captureFile);
     }
     return round;
 }
@@ -359,6 +419,20 @@ QByteArray holdText(const HoldCheck &h)
         + ", first line " + QByteArray::number(h.firstLine) + ")";
 }
 
+QByteArray listText(const ListCheck &l)
+{
+    return QByteArray::number(l.rows) + " rows of " + QByteArray::number(l.recorded) + " recorded, "
+        + (l.following ? "following" : "NOT FOLLOWING");
+}
+
+QByteArray captureText(const ListCheck &l)
+{
+    if (l.captured < 0)
+        return "tshark missing: capture not counted";
+    return "tshark read " + QByteArray::number(l.captured) + " packets, the log has "
+        + QByteArray::number(l.lines) + " lines" + (l.captured == l.lines ? "" : " (DIFFERENT)");
+}
+
 QByteArray filesText(const FileCheck &f)
 {
     return QByteArray("status file ") + (f.statusEqual ? "== pane" : "!= PANE") + " ("
@@ -465,6 +539,14 @@ void runVariant(
         changed.hideBar = true;
         extra = "status bar";
         break;
+    case Variant::List:
+        changed.list = true;
+        extra = "datagram list";
+        break;
+    case Variant::Capture:
+        changed.capture = true;
+        extra = "capture file";
+        break;
     case Variant::None:
     case Variant::Dump:
         break;
@@ -483,6 +565,8 @@ void runVariant(
             v = windowRound(count, reporter, changed);
             const QByteArray text = variant == Variant::Hold ? holdText(v.hold)
                 : variant == Variant::Files                  ? filesText(v.files)
+                : variant == Variant::List                   ? listText(v.list)
+                : variant == Variant::Capture                ? captureText(v.list)
                                                              : QByteArray("hidden");
             printWindowRound(name, r, v, text);
         };
@@ -516,9 +600,12 @@ int main(int argc, char *argv[])
         : name == "files"                  ? Variant::Files
         : name == "nobar"                  ? Variant::NoBar
         : name == "dump"                   ? Variant::Dump
+        : name == "list"                   ? Variant::List
+        : name == "capture"                ? Variant::Capture
                                            : Variant::None;
     if (count <= 0 || rounds <= 0 || (!name.isEmpty() && variant == Variant::None)) {
-        std::fprintf(stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar|dump]\n");
+        std::fprintf(
+            stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar|dump|list|capture]\n");
         return 2;
     }
     AbortingReporter reporter;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "engine/CommandLine.h"
 
+#include "engine/DatagramRing.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -23,6 +25,8 @@ constexpr int kIpv4PartMax = 255;
 constexpr qint64 kMebibyte = qint64(1024) * 1024;
 // A tebibyte per pane is far past any machine's memory, and keeps the bytes well inside qint64.
 constexpr qint64 kMaxPaneBudgetMiB = qint64(1024) * 1024;
+constexpr qint64 kMinCaptureBudgetMiB = DatagramRing::kSmallestBudget / kMebibyte;
+constexpr qint64 kMaxCaptureBudgetMiB = DatagramRing::kLargestBudget / kMebibyte;
 
 // Every text the command line prints, in one place. %1 is a value as typed.
 namespace Text {
@@ -69,6 +73,11 @@ constexpr char kJson[] = "開始・各区間・終了の記録を 1 行に 1 つ
                          "JSON で FILE に書きます (- は標準出力)。";
 constexpr char kEcho[] = "ピアのホストから届いたデータグラムを\n"
                          "そのまま送り元へ送り返します。";
+constexpr char kList[] = "起動してすぐにデータグラム一覧を開きます。";
+constexpr char kCapture[] = "送受信したすべてのデータグラムを pcap 形式で\n"
+                            "FILE に書き込みます (FILE は上書きされます)。";
+constexpr char kCaptureBudget[] = "データグラム一覧が使うメモリの上限\n"
+                                  "(MiB、%1〜%2、既定: %3)。古いものから消えます。";
 
 constexpr char kFailure[] = "%1: %2: %3 (try --help)\n";
 constexpr char kUnknownOption[] = "不明なオプションです";
@@ -293,6 +302,8 @@ private:
                 return Complaint { typed(m_paneBudget), m_reason };
             settings.paneBudget = *mebibytes * kMebibyte;
         }
+        if (const std::optional<Complaint> complaint = readCaptureSettings(settings))
+            return complaint;
         if (!readFile(m_log, settings.statusLogFile))
             return Complaint { typed(m_log), m_reason };
         if (!readFile(m_dumpLog, settings.dumpLogFile))
@@ -344,6 +355,21 @@ private:
                 return Complaint { typed(*option),
                     text(Text::kStandardOutputTaken).arg(typed(*claimed)) };
             claimed = option;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Complaint> readCaptureSettings(Settings &settings)
+    {
+        settings.listAtStart = m_parser.isSet(m_list);
+        if (!readFile(m_capture, settings.captureFile))
+            return Complaint { typed(m_capture), m_reason };
+        if (m_parser.isSet(m_captureBudget)) {
+            const auto mebibytes = readInteger(m_parser.value(m_captureBudget),
+                kMinCaptureBudgetMiB, kMaxCaptureBudgetMiB, m_reason);
+            if (!mebibytes)
+                return Complaint { typed(m_captureBudget), m_reason };
+            settings.captureBudget = *mebibytes * kMebibyte;
         }
         return std::nullopt;
     }
@@ -536,10 +562,20 @@ private:
     const QCommandLineOption m_json { QStringLiteral("json"), text(Text::kJson),
         QStringLiteral("FILE") };
     const QCommandLineOption m_echo { QStringLiteral("echo"), text(Text::kEcho) };
+    const QCommandLineOption m_list { QStringLiteral("list"), text(Text::kList) };
+    const QCommandLineOption m_capture { QStringLiteral("capture"), text(Text::kCapture),
+        QStringLiteral("FILE") };
+    const QCommandLineOption m_captureBudget { QStringLiteral("capture-budget"),
+        text(Text::kCaptureBudget)
+            .arg(kMinCaptureBudgetMiB)
+            .arg(kMaxCaptureBudgetMiB)
+            .arg(Settings::kDefaultCaptureBudget / kMebibyte),
+        QStringLiteral("MIB") };
     // Every option once, in the order --help lists them.
-    const std::array<const QCommandLineOption *, 18> m_options { &m_help, &m_version, &m_bind,
+    const std::array<const QCommandLineOption *, 21> m_options { &m_help, &m_version, &m_bind,
         &m_peer, &m_interface, &m_ttl, &m_source, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog,
-        &m_interval, &m_paneBudget, &m_headless, &m_duration, &m_json, &m_echo };
+        &m_interval, &m_paneBudget, &m_headless, &m_duration, &m_json, &m_echo, &m_list, &m_capture,
+        &m_captureBudget };
 
     QCommandLineParser m_parser;
     QString m_reason;

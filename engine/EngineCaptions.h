@@ -17,7 +17,7 @@ inline constexpr char kPeerLookupFailed[]
     = "ホスト \"%1\" の名前解決に失敗しました（getaddrinfo のエラー番号）: %2";
 inline constexpr char kPeerUnreachable[]
     = "ホスト \"%1\" の送り先アドレスが得られません（システムのエラー番号）: %2";
-// %1 is which log (the two below), %2 its file, %3 the system's reason.
+// %1 is which log (one of the three below), %2 its file, %3 the system's reason.
 inline constexpr char kFileLogStopped[] = "%1の書き込みを停止しました（%2）: %3";
 inline constexpr char kStatusLogName[] = "ステータスログ";
 inline constexpr char kDumpLogName[] = "ダンプログ";
@@ -30,5 +30,6 @@ inline constexpr char kDefaultInterface[] = "既定のインターフェース";
 inline constexpr char kSourceGroup[] = "グループ %1（%2、送信元 %3）";
 // Added to a failure to join a group or to send to it: %1 is the group as kGroup names it.
 inline constexpr char kGroupRefused[] = "%1を使えません。";
+inline constexpr char kCaptureName[] = "キャプチャ";
 
 } // namespace EngineCaptions

@@ -75,6 +75,7 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
     , m_output(output)
     , m_timer(new Timer(this))
     , m_endpoint(new UdpEndpoint(std::move(lookup), this))
+    , m_tap(*m_endpoint, m_settings)
     , m_measure(monotonicNow(), wallNow())
     , m_status { LinkOutput::Log::Status, EngineCaptions::kStatusLogName }
     , m_dump { LinkOutput::Log::Dump, EngineCaptions::kDumpLogName }
@@ -92,6 +93,7 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
         [this](const SocketError &error) { fatal(peerLookupError(m_settings.peerHost, error)); });
     openFile(m_status, m_settings.statusLogFile);
     openFile(m_dump, m_settings.dumpLogFile);
+    connect(&m_tap, &DatagramTap::captureStopped, this, &LinkEngine::fileLogStopped);
 }
 
 LinkEngine::~LinkEngine()
@@ -243,6 +245,7 @@ void LinkEngine::sendTick()
     }
     m_statistics.sent(payload.size());
     m_measure.sent(counter, payload.size(), nanoseconds(sent.sentAt));
+    m_tap.sent(payload, sent.sentAt);
     m_output.figuresChanged();
     const qint32 tick = tickValue(m_tick());
     append(m_status, statusLine(Direction::Send, payload.size(), tick));
@@ -267,6 +270,7 @@ void LinkEngine::receive(qint32 bytesTotal)
     m_measure.received(streamOf(arrival.source), payload, nanoseconds(arrival.receivedAt));
     if (echoed)
         countEcho(*echoed, payload.size());
+    m_tap.received(payload, arrival);
     if (!m_activeInInterval)
         linkActive();
     m_output.figuresChanged();
@@ -346,5 +350,6 @@ void LinkEngine::fatal(const SocketError &error)
         delete channel->file;
         channel->file = nullptr;
     }
+    m_tap.closeCapture();
     m_reporter.report(error.code, error.description);
 }

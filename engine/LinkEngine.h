@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "engine/DatagramTap.h"
 #include "engine/LinkMeasure.h"
 #include "engine/LinkOutput.h"
 #include "engine/LinkStatistics.h"
@@ -41,6 +42,7 @@ public:
     Timer &timer() const { return *m_timer; }
     UdpEndpoint &endpoint() const { return *m_endpoint; }
     const Settings &settings() const { return m_settings; }
+    DatagramTap &tap() { return m_tap; }
 
     // Binds the socket and makes the peer ready; a failure is reported, and false returned.
     bool open();
@@ -114,6 +116,7 @@ private:
     LinkOutput &m_output;
     Timer *const m_timer;
     UdpEndpoint *const m_endpoint;
+    DatagramTap m_tap;
     qint16 m_patternCounter = 0;
     int m_period = 0;
     bool m_dumping = false;

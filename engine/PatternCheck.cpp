@@ -31,6 +31,11 @@ bool hasPatternShape(QByteArrayView datagram)
 
 } // namespace
 
+int PatternCheck::counterOf(QByteArrayView datagram)
+{
+    return hasPatternShape(datagram) ? quint8(datagram[0]) : -1;
+}
+
 bool PatternCheck::observe(QByteArrayView datagram, quint32 tickMs)
 {
     if (!hasPatternShape(datagram))

@@ -34,6 +34,8 @@ public:
 
     // False, counting nothing, when the datagram does not have the pattern's shape.
     bool observe(QByteArrayView datagram, quint32 tickMs);
+    // The counter of a datagram of the pattern's shape, else -1.
+    static int counterOf(QByteArrayView datagram);
     const Counts &counts() const { return m_counts; }
     void reset();
 

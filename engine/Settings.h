@@ -24,6 +24,8 @@ struct Settings
     static constexpr int kMaxIntervalMs = 60000;
     // Per pane, text and index together: about ten million status lines.
     static constexpr qint64 kDefaultPaneBudget = qint64(256) * 1024 * 1024;
+    // The datagram list's records: about 1.6 million 16-byte datagrams.
+    static constexpr qint64 kDefaultCaptureBudget = qint64(64) * 1024 * 1024;
 
     // Any: every local address, IPv4 and IPv6 alike.
     QHostAddress bindAddress = QHostAddress(QHostAddress::Any);
@@ -74,6 +76,11 @@ struct Settings
     {
         return file == QLatin1String(kStandardOutput);
     }
+    // The datagram list: open at start, and the bytes its records may take.
+    bool listAtStart = false;
+    qint64 captureBudget = kDefaultCaptureBudget;
+    // Empty: no capture. Every datagram sent and received is also written there, as pcap.
+    QString captureFile;
 
     // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
     QString localEndpointText() const

@@ -47,15 +47,17 @@ void tellStderr(const QString &path, const QString &reason)
 
 } // namespace
 
-FileLog::FileLog(const QString &path, QObject *parent, qsizetype backlogLimit)
+FileLog::FileLog(
+    const QString &path, QObject *parent, qsizetype backlogLimit, std::unique_ptr<Encoder> encoder)
     : QObject(parent)
     , m_path(path)
     , m_backlogLimit(backlogLimit)
+    , m_encoder(std::move(encoder))
 {
     // Non-blocking, so that a pipe nobody reads holds up neither this open nor, for ever, the
     // writer; it changes nothing for a regular file.
     m_fd = ::open(QFile::encodeName(path).constData(),
-        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+        O_WRONLY | (m_encoder ? O_TRUNC : O_APPEND) | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (m_fd < 0) {
         giveUp(systemText(errno));
         return;
@@ -170,6 +172,9 @@ void FileLog::runWriter(std::chrono::steady_clock::time_point nextLook)
     // Once a second, and before the file is closed, the writer looks whether the file still has
     // a name: lines written into one that lost it are lost with the descriptor.
     int error = maskError;
+    QByteArray encoded;
+    if (error == 0 && m_encoder)
+        error = writeAll(m_encoder->start());
     while (error == 0) {
         QByteArray chunk;
         bool hasChunk = false;
@@ -191,8 +196,12 @@ void FileLog::runWriter(std::chrono::steady_clock::time_point nextLook)
         }
         if (!hasChunk)
             continue;
-        if (error == 0)
+        if (error == 0 && m_encoder) {
+            m_encoder->encode(chunk, encoded);
+            error = writeAll(encoded);
+        } else if (error == 0) {
             error = writeAll(chunk);
+        }
         const std::lock_guard lock(m_mutex);
         m_backlogBytes -= chunk.size();
     }

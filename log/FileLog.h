@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -24,11 +25,26 @@
 // the file is given up: the reason goes to stderr at once, failed() is emitted once on the event
 // loop (queued, so also an open failure reaches a slot connected after construction), and later
 // writes are ignored. Destruction writes what is left, syncs and closes the file.
+//
+// A file of another format than lines gives an encoder: the writer thread then writes what it
+// makes of each chunk, after what it opens the file with, and the file is emptied when opened,
+// since such a file cannot be added to.
 class FileLog : public QObject
 {
     Q_OBJECT
 
 public:
+    // Runs on the writer thread only. A chunk holds whole writes, never part of one.
+    class Encoder
+    {
+    public:
+        virtual ~Encoder() = default;
+        // What the file starts with.
+        virtual QByteArray start() = 0;
+        // Replaces `out` with what the file gets for the chunk.
+        virtual void encode(const QByteArray &chunk, QByteArray &out) = 0;
+    };
+
     static constexpr qsizetype kChunkBytes = 64 * 1024;
     // A chunk that is not full yet goes to the writer this long after its first line.
     static constexpr std::chrono::milliseconds kHandOverDelay { 10 };
@@ -41,8 +57,8 @@ public:
     // How long written lines may sit in a file without a name before the writer notices.
     static constexpr std::chrono::seconds kNameCheckInterval { 1 };
 
-    explicit FileLog(
-        const QString &path, QObject *parent = nullptr, qsizetype backlogLimit = kBacklogLimit);
+    explicit FileLog(const QString &path, QObject *parent = nullptr,
+        qsizetype backlogLimit = kBacklogLimit, std::unique_ptr<Encoder> encoder = {});
     ~FileLog() override;
 
     void write(QByteArrayView text);
@@ -63,6 +79,8 @@ private:
 
     const QString m_path;
     const qsizetype m_backlogLimit;
+    // Only the writer thread uses it, once started.
+    const std::unique_ptr<Encoder> m_encoder;
     int m_fd = -1;
     // Only the event loop's thread touches these.
     QByteArray m_chunk;

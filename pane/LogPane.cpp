@@ -64,8 +64,15 @@ int clampToInt(qint64 value)
 } // namespace
 
 LogPane::LogPane(QWidget *parent, qint64 budget)
+    : LogPane(std::make_shared<LogStore>(budget), parent)
+{ }
+
+LogPane::LogPane(std::shared_ptr<LogStore> store, QWidget *parent)
     : QAbstractScrollArea(parent)
-    , m_text(budget)
+    , m_store(std::move(store))
+    , m_text(m_store->text())
+    , m_seenBegin(m_text.begin())
+    , m_seenEnd(m_text.end())
     , m_caret(m_text)
     , m_search(m_text)
     , m_findBar(new FindBar(this))
@@ -84,6 +91,11 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshDelay);
     connect(&m_refreshTimer, &QTimer::timeout, this, &LogPane::refresh);
+    connect(m_store.get(), &LogStore::appended, this, [this] {
+        catchUp();
+        refresh();
+    });
+    connect(m_store.get(), &LogStore::cleared, this, &LogPane::storeCleared);
     m_autoScrollTimer.setInterval(kAutoScrollInterval);
     connect(&m_autoScrollTimer, &QTimer::timeout, this, [this] { dragTo(m_dragPoint); });
     m_noticeTimer.setSingleShot(true);
@@ -107,15 +119,25 @@ LogPane::LogPane(QWidget *parent, qint64 budget)
     connect(m_contextMenu, &QMenu::aboutToShow, this,
         [this, copyAction] { copyAction->setEnabled(hasSelection()); });
 
+    // A store that already holds text is shown from its end.
+    m_caret.toEnd();
+    m_reportedBegin = m_text.begin();
+    m_reportedEnd = m_text.end();
     updateMetrics();
+    m_topRow = lastTopRow();
 }
 
 void LogPane::clear()
 {
-    // The search reads the text; it must not outlive what it reads.
+    m_store->clear();
+}
+
+void LogPane::storeCleared()
+{
+    // The search reads the text; it must not go on over text that is gone.
     m_search.cancel();
     m_findBar->setNotice(FindBar::Notice::None);
-    m_text.clear();
+    m_seenBegin = m_seenEnd = m_text.end();
     m_reportedBegin = m_reportedEnd = m_text.end();
     reportReplaced();
     m_caret.toEnd();
@@ -128,28 +150,29 @@ void LogPane::clear()
 
 void LogPane::append(QByteArrayView text)
 {
-    const qint64 begin = m_text.begin();
-    m_text.append(text);
-    textAdded(begin);
+    m_store->append(text);
+    catchUp();
 }
 
 void LogPane::appendHexDump(QByteArrayView payload)
 {
-    const qint64 begin = m_text.begin();
-    Common::appendHexDump(m_text, payload);
-    textAdded(begin);
+    m_store->appendHexDump(payload);
+    catchUp();
 }
 
-void LogPane::textAdded(qint64 begin)
+void LogPane::catchUp()
 {
-    if (m_text.begin() != begin) {
+    if (m_text.end() == m_seenEnd)
+        return;
+    m_seenEnd = m_text.end();
+    if (m_text.begin() != m_seenBegin) {
+        m_seenBegin = m_text.begin();
         if (m_caret.keepInText())
             emit selectionChanged();
         m_topRow = std::max(m_topRow, firstRow());
     }
     if (m_following)
         m_caret.toEnd();
-    scheduleRefresh();
 }
 
 void LogPane::setSelectionStart(qint64 position)
@@ -515,8 +538,15 @@ QVariant LogPane::inputMethodQuery(Qt::InputMethodQuery query) const
     return cell.translated(viewport()->pos());
 }
 
+bool LogPane::viewportEvent(QEvent *event)
+{
+    catchUp();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
 bool LogPane::event(QEvent *event)
 {
+    catchUp();
     if (event->type() != QEvent::Paint)
         return QAbstractScrollArea::event(event);
     // The frame is drawn as the style draws a text field's, which shows focus where a plain

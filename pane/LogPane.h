@@ -2,7 +2,7 @@
 #pragma once
 
 #include "log/Caret.h"
-#include "log/LogText.h"
+#include "log/LogStore.h"
 #include "log/TextSearch.h"
 #include "pane/GlyphTable.h"
 
@@ -10,12 +10,15 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <memory>
+
 class FindBar;
 class QIODevice;
 class QMenu;
 
-// A read-only text pane made for logs: it holds its text as compact bytes, paints only what is
-// in view and repaints at most once a frame, however fast lines arrive.
+// A read-only text pane made for logs: it shows a store of compact bytes, paints only what is
+// in view and repaints at most once a frame, however fast lines arrive. Several panes may show
+// one store, each with its own view, caret and selection.
 //
 // While nobody reads it, it follows its end: each repaint shows the newest line. Once the user
 // moves the view or the caret away from the end, or selects something, it holds: lines are
@@ -26,14 +29,18 @@ class LogPane : public QAbstractScrollArea
     Q_OBJECT
 
 public:
+    // A pane with a store of its own.
     explicit LogPane(QWidget *parent = nullptr, qint64 budget = LogText::kNoLimit);
+    // Another view of a store.
+    explicit LogPane(std::shared_ptr<LogStore> store, QWidget *parent = nullptr);
 
-    // Empties the pane, which then follows its end again.
+    // Empties the store; every pane that shows it then follows its end again.
     void clear();
-    // Adds text at the end; the selection and a held view stay where they were.
+    // Adds text at the end of the store; the selection and a held view stay where they were.
     void append(QByteArrayView text);
     // The same as append(Common::HexDump(payload)), formatted straight into the store.
     void appendHexDump(QByteArrayView payload);
+    const std::shared_ptr<LogStore> &store() const { return m_store; }
 
     // These act for the user, as a click or a key would: the caret is brought into view and
     // the pane follows or holds according to where that leaves it.
@@ -89,6 +96,7 @@ signals:
 
 protected:
     bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -103,8 +111,11 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    // What follows text added to the store, which began at `begin` before.
-    void textAdded(qint64 begin);
+    // Takes in what the store added or let go of since this pane last looked: a pane that
+    // follows moves its caret to the end. Runs when the store tells, and before anything the
+    // user does, so that nothing works on a stale caret.
+    void catchUp();
+    void storeCleared();
     void scheduleRefresh();
     void refresh();
     void updateAppended(qint64 moved);
@@ -138,7 +149,11 @@ private:
     void closeFind();
     void placeFindBar();
 
-    LogText m_text;
+    const std::shared_ptr<LogStore> m_store;
+    const LogText &m_text;
+    // The store's bounds when this pane last caught up.
+    qint64 m_seenBegin = 0;
+    qint64 m_seenEnd = 0;
     Caret m_caret;
     qint64 m_topRow = 0;
     // Changed by the user's actions only, never by an append.
@@ -158,7 +173,7 @@ private:
     // The text as assistive technology last heard of it.
     qint64 m_reportedBegin = 0;
     qint64 m_reportedEnd = 0;
-    // Appends only mark the pane dirty; this timer turns a burst of them into one repaint.
+    // Turns a burst of changes made here into one repaint.
     QTimer m_refreshTimer;
     QElapsedTimer m_sinceRefresh;
     // Lines in the store at the last refresh, or -1 before one.

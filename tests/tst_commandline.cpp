@@ -45,6 +45,9 @@ QString summary(const CommandLine::Outcome &outcome)
     note(s.durationMs != d.durationMs, "durationMs", QString::number(s.durationMs));
     note(s.jsonFile != d.jsonFile, "json", s.jsonFile);
     note(s.echo != d.echo, "echo", QString::number(s.echo));
+    note(s.listAtStart != d.listAtStart, "list", QString::number(s.listAtStart));
+    note(s.captureFile != d.captureFile, "capture", s.captureFile);
+    note(s.captureBudget != d.captureBudget, "captureBudget", QString::number(s.captureBudget));
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
@@ -172,6 +175,13 @@ void tst_CommandLine::parse_data()
         "60.001" } << failure("--interval", "60.001 は 0.1〜60 の範囲外です");
     QTest::newRow("interval not seconds") << QStringList { "--interval",
         "1s" } << failure("--interval", "1s は秒数ではありません (0.5 のように書きます)");
+    QTest::newRow("list, capture and its budget")
+        << QStringList { "--list", "--capture", "run.pcap", "--capture-budget", "1" }
+        << "run:list=1 capture=run.pcap captureBudget=1048576";
+    QTest::newRow("capture budget past 32-bit offsets") << QStringList { "--capture-budget",
+        "4096" } << failure("--capture-budget", "4096 は 1〜4095 の範囲外です");
+    QTest::newRow("capture without a file")
+        << QStringList { "--capture=" } << failure("--capture", "値が空です");
     QTest::newRow("budget negative") << QStringList { "--pane-budget", "-1" }
                                      << failure("--pane-budget", "-1 は 0〜1048576 の範囲外です");
     QTest::newRow("empty file") << QStringList { "--dump-log=" }

@@ -2,12 +2,16 @@
 #include "RecordingReporter.h"
 #include "ScriptedLookup.h"
 #include "TestSupport.h"
+#include "app/DatagramListModel.h"
+#include "app/DatagramListWindow.h"
 #include "app/NoticeView.h"
 #include "app/StatisticsView.h"
+#include "app/ViewMenu.h"
 #include "app/frmMain.h"
 #include "engine/LinkEngine.h"
 #include "engine/StreamMeter.h"
 #include "engine/Timer.h"
+#include "log/CanonicalDump.h"
 #include "log/Common.h"
 #include "net/UdpEndpoint.h"
 #include "pane/LogPane.h"
@@ -24,9 +28,11 @@
 #include <QMessageBox>
 #include <QNetworkDatagram>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -170,6 +176,7 @@ private slots:
     void savedLogIsThePaneText();
     void fileLogsGetEveryLine();
     void failingFileLogIsSaidOnceAndTheRunGoesOn();
+    void datagramListSaysWhoAndEveryByte();
 
 private:
     // The file dialogs remember their folders.
@@ -228,7 +235,7 @@ void tst_frmMain::captionsAndInitialState()
     QVERIFY(w.reporter.reports.isEmpty());
 
     const QList<QAction *> menus = w.window->menuBar()->actions();
-    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.size(), 2);
     QCOMPARE(menus.first()->text(), QStringLiteral("ファイル"));
     QStringList items;
     for (const QAction *item : menus.first()->menu()->actions())
@@ -236,6 +243,12 @@ void tst_frmMain::captionsAndInitialState()
     QCOMPARE(items,
         QStringList(
             { "ステータスログを保存...", "ダンプログを保存...", "統計をコピー", "", "終了" }));
+    QCOMPARE(menus.last()->text(), QStringLiteral("表示"));
+    QStringList views;
+    for (const QAction *item : menus.last()->menu()->actions())
+        views << item->text();
+    for (const char *view : { "ステータスログ", "ダンプログ", "データグラム一覧" })
+        QVERIFY2(views.contains(QString::fromUtf8(view)), view);
     QVERIFY(w.action("mnuExit")->shortcut().isEmpty());
     QVERIFY2(w.statistics()->text().startsWith(QStringLiteral("周期 500 ms | 送信 0 (0 B)")),
         qPrintable(w.statistics()->text()));
@@ -842,6 +855,68 @@ void tst_frmMain::failingFileLogIsSaidOnceAndTheRunGoesOn()
         qPrintable(notice->text()));
     QCOMPARE(w.get<QWidget>("client")->size(), client);
     QVERIFY(w.reporter.reports.isEmpty());
+}
+
+// The list names both ends of each datagram, the local one of an arrival as the packet info
+// gives it; a selected row shows all its bytes and holds the list while more arrive.
+void tst_frmMain::datagramListSaysWhoAndEveryByte()
+{
+    // Every datagram comes back one byte longer, so that no dump of it shows every byte.
+    const EchoPeer peer([](const QByteArray &data) { return data + "!"; });
+    QVERIFY(peer.isBound());
+    Window w;
+    w.action("mnuDatagramList")->trigger();
+    DatagramListWindow *const list = w.window->viewMenu().list();
+    QVERIFY(list != nullptr && list->isVisible());
+    const QAbstractItemModel *const model = list->table()->model();
+    w.period()->setValue(5);
+    w.send()->click();
+    // More rows than the table shows, so that following scrolls it.
+    QTRY_VERIFY(model->rowCount() >= 80);
+    QVERIFY(list->isFollowing());
+    QTRY_VERIFY(list->table()->rowAt(0) > 0);
+
+    const auto text
+        = [model](int row, int column) { return model->index(row, column).data().toString(); };
+    const auto firstInView = [&](const QString &way) {
+        int row = list->table()->rowAt(0);
+        while (text(row, DatagramListModel::Way) != way)
+            ++row;
+        return row;
+    };
+    const int received = firstInView(QStringLiteral("受信"));
+    const int sent = firstInView(QStringLiteral("送信"));
+    QCOMPARE(text(sent, DatagramListModel::Way), QStringLiteral("送信"));
+    QCOMPARE(text(sent, DatagramListModel::Local), QStringLiteral("127.0.0.1:20320"));
+    QCOMPARE(text(sent, DatagramListModel::Remote), QStringLiteral("127.0.0.1:20319"));
+    QCOMPARE(text(sent, DatagramListModel::Size), QStringLiteral("16"));
+    const QString counter = text(sent, DatagramListModel::Counter);
+    QVERIFY(!counter.isEmpty());
+    QCOMPARE(text(received, DatagramListModel::Local), QStringLiteral("127.0.0.1:20320"));
+    QCOMPARE(text(received, DatagramListModel::Remote), QStringLiteral("127.0.0.1:20319"));
+    QCOMPARE(text(received, DatagramListModel::Size), QStringLiteral("17"));
+    QCOMPARE(text(received, DatagramListModel::Counter), QString());
+
+    list->table()->selectRow(received);
+    QVERIFY(!list->isFollowing());
+    const qint64 number = text(received, DatagramListModel::Number).toLongLong() - 1;
+    const QByteArray payload = list->ring().at(number).payload.toByteArray();
+    QCOMPARE(payload.size(), 17);
+    QCOMPARE(list->bytesPane()->text(), canonicalHexDump(payload));
+    const QScrollBar *const bar = list->table()->verticalScrollBar();
+    const int top = bar->value();
+    const int rows = model->rowCount();
+    QTRY_VERIFY(model->rowCount() >= rows + 4);
+    QTRY_VERIFY(bar->maximum() >= top + 4);
+    QCOMPARE(bar->value(), top);
+    QCOMPARE(list->table()->selectionModel()->selectedRows().value(0).row(), received);
+    QVERIFY(!list->isFollowing());
+
+    // Back at the end with nothing selected, it follows again.
+    list->findChild<QCheckBox *>()->click();
+    QVERIFY(list->isFollowing());
+    QVERIFY(!list->table()->selectionModel()->hasSelection());
+    QTRY_COMPARE(bar->value(), bar->maximum());
 }
 
 QTEST_MAIN(tst_frmMain)

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "log/CanonicalDump.h"
 #include "log/Common.h"
 #include "log/LogText.h"
 
@@ -15,6 +16,8 @@ private slots:
     void sizes();
     void intoStore_data();
     void intoStore();
+    void canonical_data();
+    void canonical();
 };
 
 void tst_HexDump::examples_data()
@@ -150,6 +153,44 @@ void tst_HexDump::intoStore()
         QCOMPARE(known.chunkAt(known.lineStart(line)).size(),
             searched.chunkAt(searched.lineStart(line)).size());
     }
+}
+
+void tst_HexDump::canonical_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("dump");
+
+    // As `hexdump -v -C` prints them; only an empty input differs, with its one offset line.
+    const auto letters = [](int size) {
+        QByteArray bytes;
+        for (int i = 0; i < size; ++i)
+            bytes += char('A' + i);
+        return bytes;
+    };
+    QTest::newRow("0") << QByteArray() << QByteArray("00000000\n");
+    QTest::newRow("1") << letters(1)
+                       << QByteArray("00000000  41                                   "
+                                     "             |A|\n00000001\n");
+    QTest::newRow("15") << letters(15)
+                        << QByteArray("00000000  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f    "
+                                      " |ABCDEFGHIJKLMNO|\n0000000f\n");
+    QTest::newRow("16") << letters(16)
+                        << QByteArray("00000000  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 "
+                                      " |ABCDEFGHIJKLMNOP|\n00000010\n");
+    QTest::newRow("17") << letters(17)
+                        << QByteArray("00000000  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 "
+                                      " |ABCDEFGHIJKLMNOP|\n00000010  51                         "
+                                      "                       |Q|\n00000011\n");
+    QTest::newRow("unprintable") << QByteArray("ab\x00\x7f\x80\xff ~", 8)
+                                 << QByteArray("00000000  61 62 00 7f 80 ff 20 7e               "
+                                               "            |ab.... ~|\n00000008\n");
+}
+
+void tst_HexDump::canonical()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, dump);
+    QCOMPARE(canonicalHexDump(bytes), dump);
 }
 
 QTEST_APPLESS_MAIN(tst_HexDump)

@@ -174,15 +174,21 @@ void tst_LogPane::followOrHold_data()
     // After the keys; none returns what the keys selected.
     QTest::addColumn<Action>("action");
     QTest::addColumn<bool>("follows");
+    // The keys and the action go to a second view of the pane's store, which then follows or
+    // holds on its own while the pane keeps following.
+    QTest::addColumn<bool>("secondView");
 
     // Rows named by their keys, in QKeySequence's words.
     const auto keys = [](const char *name, bool follows) {
-        QTest::newRow(name) << QKeySequence(QString::fromLatin1(name)) << Action() << follows;
+        QTest::newRow(name) << QKeySequence(QString::fromLatin1(name)) << Action() << follows
+                            << false;
     };
     const auto row = [](const char *name, Action action, bool follows) {
-        QTest::newRow(name) << QKeySequence() << action << follows;
+        QTest::newRow(name) << QKeySequence() << action << follows << false;
     };
-    QTest::newRow("untouched") << QKeySequence() << Action() << true;
+    QTest::newRow("untouched") << QKeySequence() << Action() << true << false;
+    QTest::newRow("PgUp in a second view")
+        << QKeySequence(QKeySequence::MoveToPreviousPage) << Action() << false << true;
     keys("PgUp", false);
     keys("Ctrl+Home", false);
     keys("Ctrl+Home, Ctrl+End", true);
@@ -273,38 +279,48 @@ void tst_LogPane::followOrHold()
     QFETCH(QKeySequence, keys);
     QFETCH(Action, action);
     QFETCH(bool, follows);
+    QFETCH(bool, secondView);
     LogPane pane;
     showLikeTheWindow(pane);
+    LogPane second(pane.store());
+    if (secondView)
+        showLikeTheWindow(second);
+    LogPane &view = secondView ? second : pane;
     appendLines(pane, 0, kFirstLines);
-    QScrollBar *bar = pane.verticalScrollBar();
-    QTRY_VERIFY(refreshed(pane));
+    QScrollBar *bar = view.verticalScrollBar();
+    QTRY_VERIFY(refreshed(view));
     QCOMPARE(bar->value(), bar->maximum());
 
-    QTest::keySequence(&pane, keys);
-    const QByteArray selects = action ? action(pane) : pane.selectedText();
-    QCOMPARE(pane.selectedText(), selects);
-    QCOMPARE(pane.isFollowing(), follows);
-    const qint64 top = pane.topLine();
-    const qint64 start = pane.selectionStart();
-    const qint64 end = pane.selectionEnd();
-    const qint64 caret = pane.caret();
+    QTest::keySequence(&view, keys);
+    const QByteArray selects = action ? action(view) : view.selectedText();
+    QCOMPARE(view.selectedText(), selects);
+    QCOMPARE(view.isFollowing(), follows);
+    const qint64 top = view.topLine();
+    const qint64 start = view.selectionStart();
+    const qint64 end = view.selectionEnd();
+    const qint64 caret = view.caret();
 
     appendLines(pane, kFirstLines, kFirstLines + kLaterLines);
-    QTRY_VERIFY(refreshed(pane));
-    QCOMPARE(pane.isFollowing(), follows);
+    QTRY_VERIFY(refreshed(view));
+    QCOMPARE(view.isFollowing(), follows);
     if (follows) {
         QCOMPARE(bar->value(), bar->maximum());
-        QCOMPARE(pane.caret(), pane.content().end());
-        const QRect caretRect = pane.characterRect(pane.caret());
-        QVERIFY(pane.viewport()->rect().contains(caretRect.topLeft()));
+        QCOMPARE(view.caret(), view.content().end());
+        const QRect caretRect = view.characterRect(view.caret());
+        QVERIFY(view.viewport()->rect().contains(caretRect.topLeft()));
     } else {
-        QCOMPARE(pane.topLine(), top);
-        QCOMPARE(pane.caret(), caret);
-        QCOMPARE(pane.selectionStart(), start);
-        QCOMPARE(pane.selectionEnd(), end);
-        QCOMPARE(pane.selectedText(), selects);
+        QCOMPARE(view.topLine(), top);
+        QCOMPARE(view.caret(), caret);
+        QCOMPARE(view.selectionStart(), start);
+        QCOMPARE(view.selectionEnd(), end);
+        QCOMPARE(view.selectedText(), selects);
     }
-    pane.copy();
+    if (secondView) {
+        QVERIFY(pane.isFollowing());
+        QCOMPARE(pane.caret(), pane.content().end());
+        QCOMPARE(pane.verticalScrollBar()->value(), pane.verticalScrollBar()->maximum());
+    }
+    view.copy();
     if (!selects.isEmpty())
         QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(selects));
 }
