@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -179,12 +180,14 @@ void LinkEngine::linkActive()
 
 void LinkEngine::closeIntervals()
 {
-    const qint64 before = m_measure.records().appended();
     m_measure.advance(monotonicNow(), wallNow());
     if (!m_activeInInterval && !isSending())
         m_intervalTimer.stop();
     m_activeInInterval = false;
-    if (m_measure.records().appended() != before)
+    // A send or an arrival closes the intervals that ended before it, so records are mostly
+    // added there, between two of these calls: compare with what was last announced.
+    const qint64 appended = m_measure.records().appended();
+    if (std::exchange(m_announcedRecords, appended) != appended)
         emit intervalsClosed();
 }
 

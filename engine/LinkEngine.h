@@ -101,6 +101,7 @@ private:
     bool m_dumping = false;
     bool m_closed = false;
     bool m_activeInInterval = false;
+    qint64 m_announcedRecords = 0;
     LinkStatistics m_statistics;
     LinkMeasure m_measure;
     QTimer m_intervalTimer;
