@@ -51,6 +51,14 @@ constexpr char kInterval[] = "リンクの計測値を記録する区間の長�
 constexpr char kPaneBudget[] = "各欄が使うメモリの上限\n"
                                "(MiB、既定: %1)。0 は上限なし。";
 
+// After the version: the binary links QCustomPlot, whose licence is the GPL.
+constexpr char kLicence[]
+    = "ライセンス: GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>\n"
+      "グラフの描画に GPL の QCustomPlot を使うため、"
+      "このプログラムは GPL-3.0-or-later で配布されます。\n"
+      "Quillon 自身のソースコードは MIT ライセンスです。\n"
+      "これはフリーソフトウェアです。変更・再配布は自由です。法律で許される限り、無保証です。\n";
+
 constexpr char kFailure[] = "%1: %2: %3 (try --help)\n";
 constexpr char kUnknownOption[] = "不明なオプションです";
 constexpr char kMissingValue[] = "値がありません";
@@ -212,7 +220,8 @@ public:
                 text(Text::kUsage).arg(program) + help.mid(help.indexOf(QLatin1Char('\n')) + 1) };
         }
         if (m_parser.isSet(m_version))
-            return { Action::PrintVersion, {}, QStringLiteral("%1 %2\n").arg(program, kVersion) };
+            return { Action::PrintVersion, {},
+                QStringLiteral("%1 %2\n").arg(program, kVersion) + text(Text::kLicence) };
         if (const QStringList extra = m_parser.positionalArguments(); !extra.isEmpty())
             return failure(program, { extra.first(), text(Text::kPositional) });
         Settings settings;
