@@ -5,6 +5,7 @@
 #include "app/Captions.h"
 #include "app/Controls.h"
 #include "app/ExternalDestroyWatch.h"
+#include "app/GraphWindow.h"
 #include "app/NoticeView.h"
 #include "app/StatisticsView.h"
 #include "engine/LinkEngine.h"
@@ -92,6 +93,7 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     setUpClientArea();
     setUpMenus();
     setUpStatusBar();
+    setUpViewMenu();
     connectControls();
 
     Form_Load();
@@ -102,6 +104,33 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
         chkDump->setChecked(true);
     if (settings.sendAtStart && wskClient->isBound())
         cmdSend_Click();
+    if (settings.graphAtStart)
+        mnuGraph_Click();
+}
+
+void frmMain::setUpViewMenu()
+{
+    mnuView = menuBar()->addMenu(caption(Captions::kViewMenu));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuGraph = mnuView->addAction(caption(Captions::kGraph));
+    mnuGraph->setObjectName(QStringLiteral("mnuGraph"));
+    connect(mnuGraph, &QAction::triggered, this, &frmMain::mnuGraph_Click);
+}
+
+void frmMain::mnuGraph_Click()
+{
+    if (!m_graph) {
+        m_graph = new GraphWindow(
+            m_engine->measure().records(), caption(Captions::kGraphTitle).arg(windowTitle()), this);
+        m_graph->setObjectName(QStringLiteral("frmGraph"));
+        m_graph->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_engine, &LinkEngine::intervalsClosed, m_graph, &GraphWindow::recordsChanged);
+        // 表示初期化 starts the records over, after the engine has been told.
+        connect(cmdMonitorInit, &QPushButton::clicked, m_graph, &GraphWindow::recordsChanged);
+    }
+    m_graph->show();
+    m_graph->raise();
+    m_graph->activateWindow();
 }
 
 void frmMain::setUpClientArea()

@@ -8,12 +8,14 @@
 #include "net/HostLookup.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
 #include <memory>
 
 class FatalErrorReporter;
+class GraphWindow;
 class LinkEngine;
 class LogPane;
 class QAction;
@@ -69,10 +71,12 @@ private:
     void mnuSaveStatus_Click();
     void mnuSaveDump_Click();
     void mnuCopyStatistics_Click();
+    void mnuGraph_Click();
 
     void setUpClientArea();
     void setUpMenus();
     void setUpStatusBar();
+    void setUpViewMenu();
     void connectControls();
     void append(Log log, QByteArrayView text) override;
     void figuresChanged() override;
@@ -116,4 +120,8 @@ private:
     StatisticsView *const m_statisticsView;
     // Says that a log file was given up; hidden until one is.
     NoticeView *const m_fileLogNotice;
+    QMenu *mnuView = nullptr;
+    QAction *mnuGraph = nullptr;
+    // Made when opened and gone when closed, so that a closed graph costs nothing.
+    QPointer<GraphWindow> m_graph;
 };

@@ -48,6 +48,8 @@ constexpr char kLog[] = "ステータス欄の各行を FILE に追記します�
 constexpr char kDumpLog[] = "ダンプ欄の各行を FILE に追記します。";
 constexpr char kInterval[] = "リンクの計測値を記録する区間の長さ\n"
                              "(秒、%1〜%2、既定: %3)。";
+constexpr char kGraph[] = "起動してすぐにグラフのウィンドウを開きます\n"
+                          "(表示 → グラフと同じ)。";
 constexpr char kPaneBudget[] = "各欄が使うメモリの上限\n"
                                "(MiB、既定: %1)。0 は上限なし。";
 
@@ -283,6 +285,7 @@ private:
             return Complaint { typed(m_dumpLog), m_reason };
         settings.sendAtStart = m_parser.isSet(m_send);
         settings.dumpAtStart = m_parser.isSet(m_dump);
+        settings.graphAtStart = m_parser.isSet(m_graph);
         return std::nullopt;
     }
 
@@ -423,9 +426,11 @@ private:
     const QCommandLineOption m_paneBudget { QStringLiteral("pane-budget"),
         text(Text::kPaneBudget).arg(Settings::kDefaultPaneBudget / kMebibyte),
         QStringLiteral("MIB") };
+    const QCommandLineOption m_graph { QStringLiteral("graph"), text(Text::kGraph) };
     // Every option once, in the order --help lists them.
-    const std::array<const QCommandLineOption *, 11> m_options { &m_help, &m_version, &m_bind,
-        &m_peer, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog, &m_interval, &m_paneBudget };
+    const std::array<const QCommandLineOption *, 12> m_options { &m_help, &m_version, &m_bind,
+        &m_peer, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog, &m_interval, &m_graph,
+        &m_paneBudget };
 
     QCommandLineParser m_parser;
     QString m_reason;

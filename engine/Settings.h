@@ -37,6 +37,8 @@ struct Settings
     // Bytes per pane; 0 means no limit.
     qint64 paneBudget = kDefaultPaneBudget;
     int intervalMs = kDefaultIntervalMs;
+    // Open the graph window at start, as 表示 → グラフ would.
+    bool graphAtStart = false;
 
     // "*:20320", "127.0.0.1:20320", "[::1]:20320": how titles and messages name the endpoints.
     QString localEndpointText() const

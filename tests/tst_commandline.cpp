@@ -38,6 +38,7 @@ QString summary(const CommandLine::Outcome &outcome)
     note(s.dumpLogFile != d.dumpLogFile, "dumpLog", s.dumpLogFile);
     note(s.paneBudget != d.paneBudget, "budget", QString::number(s.paneBudget));
     note(s.intervalMs != d.intervalMs, "intervalMs", QString::number(s.intervalMs));
+    note(s.graphAtStart != d.graphAtStart, "graph", QString::number(s.graphAtStart));
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
@@ -91,6 +92,7 @@ void tst_CommandLine::parse_data()
     QTest::newRow("interval, shortest")
         << QStringList { "--interval", "0.1" } << "run:intervalMs=100";
     QTest::newRow("interval, longest") << QStringList { "--interval=60" } << "run:intervalMs=60000";
+    QTest::newRow("graph") << QStringList { "--graph" } << "run:graph=1";
 
     // "-x" is the log file's name here, not an option.
     QTest::newRow("unknown") << QStringList { "--log", "-x", "--bogus=1" }

@@ -228,7 +228,7 @@ void tst_frmMain::captionsAndInitialState()
     QVERIFY(w.reporter.reports.isEmpty());
 
     const QList<QAction *> menus = w.window->menuBar()->actions();
-    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.size(), 2);
     QCOMPARE(menus.first()->text(), QStringLiteral("ファイル"));
     QStringList items;
     for (const QAction *item : menus.first()->menu()->actions())
@@ -236,6 +236,8 @@ void tst_frmMain::captionsAndInitialState()
     QCOMPARE(items,
         QStringList(
             { "ステータスログを保存...", "ダンプログを保存...", "統計をコピー", "", "終了" }));
+    QCOMPARE(menus.last()->text(), QStringLiteral("表示"));
+    QCOMPARE(menus.last()->menu()->actions().first()->text(), QStringLiteral("グラフ"));
     QVERIFY(w.action("mnuExit")->shortcut().isEmpty());
     QVERIFY2(w.statistics()->text().startsWith(QStringLiteral("周期 500 ms | 送信 0 (0 B)")),
         qPrintable(w.statistics()->text()));
