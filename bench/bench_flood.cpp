@@ -8,12 +8,16 @@
 //   hold   a selection held in the status pane, its view at the first line
 //   files  every line also written to a file (Dump on, and no pane budget, in both rounds)
 //   nobar  the status bar hidden
+//   graph  the graph window open beside it, following (intervals of 0.1 s in both rounds, so
+//          that it redraws as often as it may)
 // and the end prints, per round and as a median, the variant's share logged and sender p99 over
 // the plain round's.
-// Usage: bench_flood [count] [rounds] [hold|files|nobar]
+// Usage: bench_flood [count] [rounds] [hold|files|nobar|graph]
 #include "AbortingReporter.h"
 #include "BenchSupport.h"
+#include "app/GraphWindow.h"
 #include "app/frmMain.h"
+#include "engine/LinkEngine.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
 #include "pane/LogPane.h"
@@ -26,6 +30,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <qcustomplot.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -51,7 +56,7 @@ constexpr int kDefaultRounds = 3;
 // The round is over once no line has been added for this long.
 constexpr qint64 kQuietMs = 500;
 
-enum class Variant { None, Hold, Files, NoBar };
+enum class Variant { None, Hold, Files, NoBar, Graph };
 
 struct Setup
 {
@@ -60,6 +65,8 @@ struct Setup
     bool hold = false;
     bool files = false;
     bool hideBar = false;
+    bool graph = false;
+    bool shortIntervals = false;
 };
 
 // What the held pane reported, sampled at every pass of the loop during the flood and the drain.
@@ -90,6 +97,14 @@ struct FileCheck
     qint64 dumpBytes = 0;
 };
 
+// What the graph did over the round.
+struct GraphCheck
+{
+    int replots = 0;
+    bool following = false;
+    qint64 records = 0;
+};
+
 struct Round
 {
     qint64 sent = 0;
@@ -98,6 +113,7 @@ struct Round
     Bench::PeriodFigures period;
     HoldCheck hold;
     FileCheck files;
+    GraphCheck graph;
 
     double share() const { return double(logged) / double(std::max<qint64>(1, sent)); }
 };
@@ -157,6 +173,8 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
     settings.dumpAtStart = setup.dump;
     if (setup.unlimited)
         settings.paneBudget = 0;
+    if (setup.shortIntervals)
+        settings.intervalMs = Settings::kMinIntervalMs;
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/bench_flood-XXXXXX"));
     if (setup.files) {
         if (!folder.isValid()) {
@@ -171,6 +189,13 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
     if (setup.hideBar)
         window->statusBar()->hide();
     window->show();
+    GraphWindow *graph = nullptr;
+    if (setup.graph) {
+        window->findChild<QAction *>(QStringLiteral("mnuGraph"))->trigger();
+        graph = window->findChild<GraphWindow *>();
+        QObject::connect(
+            graph->plot(), &QCustomPlot::afterReplot, graph, [&round] { ++round.graph.replots; });
+    }
     auto *status = window->findChild<LogPane *>(QStringLiteral("txtStat"));
     auto *dump = window->findChild<LogPane *>(QStringLiteral("txtDump"));
     auto *send = window->findChild<QPushButton *>(QStringLiteral("cmdSend"));
@@ -187,6 +212,10 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
     // The sender is timed during the flood only.
     send->click();
     drain(*status, hold);
+    if (graph != nullptr) {
+        round.graph.following = graph->isFollowing();
+        round.graph.records = window->engine().measure().records().appended();
+    }
     window->close();
     Bench::stopRecorder(kPeerPort);
     round.period = Bench::periodFigures(Bench::collectArrivals(recorder), kSenderPeriod);
@@ -274,6 +303,12 @@ QByteArray holdText(const HoldCheck &h)
         + ", first line " + QByteArray::number(h.firstLine) + ")";
 }
 
+QByteArray graphText(const GraphCheck &g)
+{
+    return QByteArray::number(g.replots) + " replots for " + QByteArray::number(g.records)
+        + " records, " + (g.following ? "following" : "NOT FOLLOWING");
+}
+
 QByteArray filesText(const FileCheck &f)
 {
     return QByteArray("status file ") + (f.statusEqual ? "== pane" : "!= PANE") + " ("
@@ -310,6 +345,11 @@ void runVariant(
         changed.hideBar = true;
         extra = "status bar";
         break;
+    case Variant::Graph:
+        plain.shortIntervals = changed.shortIntervals = true;
+        changed.graph = true;
+        extra = "graph window";
+        break;
     case Variant::None:
         break;
     }
@@ -321,12 +361,16 @@ void runVariant(
         Round v;
         const auto runPlain = [&] {
             p = windowRound(count, reporter, plain);
-            printWindowRound("plain", r, p, variant == Variant::NoBar ? "shown" : "");
+            printWindowRound("plain", r, p,
+                variant == Variant::NoBar       ? "shown"
+                    : variant == Variant::Graph ? "closed"
+                                                : "");
         };
         const auto runChanged = [&] {
             v = windowRound(count, reporter, changed);
             const QByteArray text = variant == Variant::Hold ? holdText(v.hold)
                 : variant == Variant::Files                  ? filesText(v.files)
+                : variant == Variant::Graph                  ? graphText(v.graph)
                                                              : QByteArray("hidden");
             printWindowRound(name, r, v, text);
         };
@@ -359,9 +403,10 @@ int main(int argc, char *argv[])
         : name == "hold"                   ? Variant::Hold
         : name == "files"                  ? Variant::Files
         : name == "nobar"                  ? Variant::NoBar
+        : name == "graph"                  ? Variant::Graph
                                            : Variant::None;
     if (count <= 0 || rounds <= 0 || (!name.isEmpty() && variant == Variant::None)) {
-        std::fprintf(stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar]\n");
+        std::fprintf(stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar|graph]\n");
         return 2;
     }
     AbortingReporter reporter;
