@@ -15,6 +15,10 @@ inline constexpr char kExit[] = "終了";
 inline constexpr char kSaveStatusLog[] = "ステータスログを保存...";
 inline constexpr char kSaveDumpLog[] = "ダンプログを保存...";
 inline constexpr char kCopyStatistics[] = "統計をコピー";
+inline constexpr char kViewMenu[] = "表示";
+inline constexpr char kGraph[] = "グラフ";
+// The graph window's title: %1 is the main window's.
+inline constexpr char kGraphTitle[] = "%1 グラフ";
 inline constexpr char kSaveFilter[] = "ログ (*.log *.txt);;すべてのファイル (*)";
 inline constexpr char kStatusLogFileName[] = "quillon-status.log";
 inline constexpr char kDumpLogFileName[] = "quillon-dump.log";

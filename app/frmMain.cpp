@@ -5,6 +5,7 @@
 #include "app/Captions.h"
 #include "app/Controls.h"
 #include "app/ExternalDestroyWatch.h"
+#include "app/GraphWindow.h"
 #include "app/NoticeView.h"
 #include "app/SaveDialog.h"
 #include "app/StatisticsView.h"
@@ -98,6 +99,7 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
     setWindowIcon(appIcon());
     setUpClientArea();
     setUpMenus();
+    setUpViewMenu();
     m_viewMenu = new ViewMenu(*this, *m_engine, *txtStat, *txtDump);
     setUpStatusBar();
     connectControls();
@@ -114,6 +116,33 @@ frmMain::frmMain(TickSource tick, FatalErrorReporter &reporter, const Settings &
         chkDump->setChecked(true);
     if (settings.sendAtStart && wskClient->isBound())
         cmdSend_Click();
+    if (settings.graphAtStart)
+        mnuGraph_Click();
+}
+
+void frmMain::setUpViewMenu()
+{
+    mnuView = menuBar()->addMenu(caption(Captions::kViewMenu));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuGraph = mnuView->addAction(caption(Captions::kGraph));
+    mnuGraph->setObjectName(QStringLiteral("mnuGraph"));
+    connect(mnuGraph, &QAction::triggered, this, &frmMain::mnuGraph_Click);
+}
+
+void frmMain::mnuGraph_Click()
+{
+    if (!m_graph) {
+        m_graph = new GraphWindow(
+            m_engine->measure().records(), caption(Captions::kGraphTitle).arg(windowTitle()), this);
+        m_graph->setObjectName(QStringLiteral("frmGraph"));
+        m_graph->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_engine, &LinkEngine::intervalsClosed, m_graph, &GraphWindow::recordsChanged);
+        // 表示初期化 starts the records over, after the engine has been told.
+        connect(cmdMonitorInit, &QPushButton::clicked, m_graph, &GraphWindow::recordsChanged);
+    }
+    m_graph->show();
+    m_graph->raise();
+    m_graph->activateWindow();
 }
 
 void frmMain::setUpClientArea()

@@ -9,12 +9,14 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
 #include <memory>
 
 class FatalErrorReporter;
+class GraphWindow;
 class LinkEngine;
 class LogPane;
 class QAction;
@@ -72,10 +74,12 @@ private:
     void mnuSaveStatus_Click();
     void mnuSaveDump_Click();
     void mnuCopyStatistics_Click();
+    void mnuGraph_Click();
 
     void setUpClientArea();
     void setUpMenus();
     void setUpStatusBar();
+    void setUpViewMenu();
     void connectControls();
     void append(Log log, QByteArrayView text) override;
     void appendDump(QByteArrayView payload) override;
@@ -122,4 +126,8 @@ private:
     // Says that a log file was given up; hidden until one is.
     NoticeView *const m_fileLogNotice;
     ViewMenu *m_viewMenu = nullptr;
+    QMenu *mnuView = nullptr;
+    QAction *mnuGraph = nullptr;
+    // Made when opened and gone when closed, so that a closed graph costs nothing.
+    QPointer<GraphWindow> m_graph;
 };

@@ -12,17 +12,21 @@
 //   capture every datagram also written to a --capture file, which tshark then counts
 // and the end prints, per round and as a median, the variant's share logged and sender p99 over
 // the plain round's.
+//   graph  the graph window open beside it, following (intervals of 0.1 s in both rounds, so
+//          that it redraws as often as it may)
 //   dump   not a variant of the window: rounds of the window with Dump on, as --dump starts it,
 //          alternate with a bare recvmmsg loop that only counts, for 16-byte and then 1,200-byte
 //          datagrams; the end prints the window's share over the bare loop's per size
 
-// Usage: bench_flood [count] [rounds] [hold|files|nobar|dump|list|capture]
+// Usage: bench_flood [count] [rounds] [hold|files|nobar|dump|list|capture|graph]
 #include "AbortingReporter.h"
 #include "BenchSupport.h"
 #include "app/DatagramListWindow.h"
+#include "app/GraphWindow.h"
 #include "app/ViewMenu.h"
 #include "app/frmMain.h"
 #include "engine/DatagramRing.h"
+#include "engine/LinkEngine.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
 #include "net/DatagramBatch.h"
@@ -42,6 +46,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <qcustomplot.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -70,7 +75,7 @@ constexpr int kDefaultRounds = 3;
 // The round is over once no line has been added for this long.
 constexpr qint64 kQuietMs = 500;
 
-enum class Variant { None, Hold, Files, NoBar, Dump, List, Capture };
+enum class Variant { None, Hold, Files, NoBar, Dump, List, Capture, Graph };
 
 struct Setup
 {
@@ -82,6 +87,8 @@ struct Setup
     int payloadSize = kPayloadSize;
     bool list = false;
     bool capture = false;
+    bool graph = false;
+    bool shortIntervals = false;
 };
 
 // What the held pane reported, sampled at every pass of the loop during the flood and the drain.
@@ -122,6 +129,14 @@ struct ListCheck
     qint64 lines = 0; // status lines, each one a datagram
 };
 
+// What the graph did over the round.
+struct GraphCheck
+{
+    int replots = 0;
+    bool following = false;
+    qint64 records = 0;
+};
+
 struct Round
 {
     qint64 sent = 0;
@@ -138,6 +153,7 @@ struct Round
     double windowCpuUs = 0;
     double senderCpuUs = 0;
     ListCheck list;
+    GraphCheck graph;
 
     double share() const { return double(logged) / double(std::max<qint64>(1, sent)); }
 };
@@ -234,6 +250,8 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
     settings.dumpAtStart = setup.dump;
     if (setup.unlimited)
         settings.paneBudget = 0;
+    if (setup.shortIntervals)
+        settings.intervalMs = Settings::kMinIntervalMs;
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/bench_flood-XXXXXX"));
     if (setup.files) {
         if (!folder.isValid()) {
@@ -255,6 +273,13 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
     window->show();
     if (setup.list)
         window->viewMenu().openList();
+    GraphWindow *graph = nullptr;
+    if (setup.graph) {
+        window->findChild<QAction *>(QStringLiteral("mnuGraph"))->trigger();
+        graph = window->findChild<GraphWindow *>();
+        QObject::connect(
+            graph->plot(), &QCustomPlot::afterReplot, graph, [&round] { ++round.graph.replots; });
+    }
     auto *status = window->findChild<LogPane *>(QStringLiteral("txtStat"));
     auto *dump = window->findChild<LogPane *>(QStringLiteral("txtDump"));
     auto *send = window->findChild<QPushButton *>(QStringLiteral("cmdSend"));
@@ -275,6 +300,10 @@ Round windowRound(int count, FatalErrorReporter &reporter, const Setup &setup)
     // The sender is timed during the flood only.
     send->click();
     drain(*status, hold);
+    if (graph != nullptr) {
+        round.graph.following = graph->isFollowing();
+        round.graph.records = window->engine().measure().records().appended();
+    }
     window->close();
     Bench::stopRecorder(kPeerPort);
     round.period = Bench::periodFigures(Bench::collectArrivals(recorder), kSenderPeriod);
@@ -433,6 +462,12 @@ QByteArray captureText(const ListCheck &l)
         + QByteArray::number(l.lines) + " lines" + (l.captured == l.lines ? "" : " (DIFFERENT)");
 }
 
+QByteArray graphText(const GraphCheck &g)
+{
+    return QByteArray::number(g.replots) + " replots for " + QByteArray::number(g.records)
+        + " records, " + (g.following ? "following" : "NOT FOLLOWING");
+}
+
 QByteArray filesText(const FileCheck &f)
 {
     return QByteArray("status file ") + (f.statusEqual ? "== pane" : "!= PANE") + " ("
@@ -547,6 +582,11 @@ void runVariant(
         changed.capture = true;
         extra = "capture file";
         break;
+    case Variant::Graph:
+        plain.shortIntervals = changed.shortIntervals = true;
+        changed.graph = true;
+        extra = "graph window";
+        break;
     case Variant::None:
     case Variant::Dump:
         break;
@@ -559,7 +599,10 @@ void runVariant(
         Round v;
         const auto runPlain = [&] {
             p = windowRound(count, reporter, plain);
-            printWindowRound("plain", r, p, variant == Variant::NoBar ? "shown" : "");
+            printWindowRound("plain", r, p,
+                variant == Variant::NoBar       ? "shown"
+                    : variant == Variant::Graph ? "closed"
+                                                : "");
         };
         const auto runChanged = [&] {
             v = windowRound(count, reporter, changed);
@@ -567,6 +610,7 @@ void runVariant(
                 : variant == Variant::Files                  ? filesText(v.files)
                 : variant == Variant::List                   ? listText(v.list)
                 : variant == Variant::Capture                ? captureText(v.list)
+                : variant == Variant::Graph                  ? graphText(v.graph)
                                                              : QByteArray("hidden");
             printWindowRound(name, r, v, text);
         };
@@ -602,10 +646,11 @@ int main(int argc, char *argv[])
         : name == "dump"                   ? Variant::Dump
         : name == "list"                   ? Variant::List
         : name == "capture"                ? Variant::Capture
+        : name == "graph"                  ? Variant::Graph
                                            : Variant::None;
     if (count <= 0 || rounds <= 0 || (!name.isEmpty() && variant == Variant::None)) {
-        std::fprintf(
-            stderr, "usage: bench_flood [count] [rounds] [hold|files|nobar|dump|list|capture]\n");
+        std::fprintf(stderr,
+            "usage: bench_flood [count] [rounds] [hold|files|nobar|dump|list|capture|graph]\n");
         return 2;
     }
     AbortingReporter reporter;

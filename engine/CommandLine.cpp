@@ -56,6 +56,8 @@ constexpr char kDumpLog[] = "ダンプ欄の各行を FILE に追記します\n"
                             "(- は標準出力)。";
 constexpr char kInterval[] = "リンクの計測値を記録する区間の長さ\n"
                              "(秒、%1〜%2、既定: %3)。";
+constexpr char kGraph[] = "起動してすぐにグラフのウィンドウを開きます\n"
+                          "(表示 → グラフと同じ)。";
 constexpr char kPaneBudget[] = "各欄が使うメモリの上限\n"
                                "(MiB、既定: %1)。0 は上限なし。";
 constexpr char kInterface[] = "グループに参加し、グループへ送る\n"
@@ -78,6 +80,14 @@ constexpr char kCapture[] = "送受信したすべてのデータグラムを pc
                             "FILE に書き込みます (FILE は上書きされます)。";
 constexpr char kCaptureBudget[] = "データグラム一覧が使うメモリの上限\n"
                                   "(MiB、%1〜%2、既定: %3)。古いものから消えます。";
+
+// After the version: the binary links QCustomPlot, whose licence is the GPL.
+constexpr char kLicence[]
+    = "ライセンス: GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>\n"
+      "グラフの描画に GPL の QCustomPlot を使うため、"
+      "このプログラムは GPL-3.0-or-later で配布されます。\n"
+      "Quillon 自身のソースコードは MIT ライセンスです。\n"
+      "これはフリーソフトウェアです。変更・再配布は自由です。法律で許される限り、無保証です。\n";
 
 constexpr char kFailure[] = "%1: %2: %3 (try --help)\n";
 constexpr char kUnknownOption[] = "不明なオプションです";
@@ -246,7 +256,8 @@ public:
                 text(Text::kUsage).arg(program) + help.mid(help.indexOf(QLatin1Char('\n')) + 1) };
         }
         if (m_parser.isSet(m_version))
-            return { Action::PrintVersion, {}, QStringLiteral("%1 %2\n").arg(program, kVersion) };
+            return { Action::PrintVersion, {},
+                QStringLiteral("%1 %2\n").arg(program, kVersion) + text(Text::kLicence) };
         if (const QStringList extra = m_parser.positionalArguments(); !extra.isEmpty())
             return failure(program, { extra.first(), text(Text::kPositional) });
         Settings settings;
@@ -371,6 +382,7 @@ private:
                 return Complaint { typed(m_captureBudget), m_reason };
             settings.captureBudget = *mebibytes * kMebibyte;
         }
+        settings.graphAtStart = m_parser.isSet(m_graph);
         return std::nullopt;
     }
 
@@ -571,11 +583,12 @@ private:
             .arg(kMaxCaptureBudgetMiB)
             .arg(Settings::kDefaultCaptureBudget / kMebibyte),
         QStringLiteral("MIB") };
+    const QCommandLineOption m_graph { QStringLiteral("graph"), text(Text::kGraph) };
     // Every option once, in the order --help lists them.
-    const std::array<const QCommandLineOption *, 21> m_options { &m_help, &m_version, &m_bind,
+    const std::array<const QCommandLineOption *, 22> m_options { &m_help, &m_version, &m_bind,
         &m_peer, &m_interface, &m_ttl, &m_source, &m_period, &m_send, &m_dump, &m_log, &m_dumpLog,
         &m_interval, &m_paneBudget, &m_headless, &m_duration, &m_json, &m_echo, &m_list, &m_capture,
-        &m_captureBudget };
+        &m_captureBudget, &m_graph };
 
     QCommandLineParser m_parser;
     QString m_reason;

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 namespace {
 

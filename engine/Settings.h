@@ -42,6 +42,8 @@ struct Settings
     // Bytes per pane; 0 means no limit.
     qint64 paneBudget = kDefaultPaneBudget;
     int intervalMs = kDefaultIntervalMs;
+    // Open the graph window at start, as 表示 → グラフ would.
+    bool graphAtStart = false;
 
     // A group bound (joined) or sent to: the interface, the hop limit of what is sent, and for
     // a source-specific join its one sender.

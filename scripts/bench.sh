@@ -3,7 +3,8 @@
 # Usage: scripts/bench.sh ['BENCH [ARG...]']...   each bench with its arguments as one word:
 #   pane [lines] | period | hexdump | find | filelog | startup [host] [period] [runs]
 #   measure [datagrams] [rounds]
-#   flood [count] [rounds] [hold|files|nobar|dump|list|capture] | capture [budget MiB]
+#   flood [count] [rounds] [hold|files|nobar|dump|list|capture|graph] | capture [budget MiB]
+#   graph [replots]
 #   hexdump-ir [datagrams]   instructions per dumped byte, both ways into the store (callgrind)
 #   headless [flood count] [rounds] [echoes per round]   (socat for the echo's reference)
 #   soak [minutes] [datagrams per second] | soak dump-flood [minutes]
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target bench_pane bench_period bench_flood bench_hexdump bench_soak bench_find \
-    bench_filelog bench_startup bench_measure bench_lightload bench_headless bench_capture
+    bench_filelog bench_startup bench_measure bench_lightload bench_headless bench_capture bench_graph
 export QT_QPA_PLATFORM=offscreen
 benches=("$@")
 [ ${#benches[@]} -gt 0 ] || benches=(pane hexdump period flood find)

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-svg-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev libxcb1-dev
-    libpcap-dev fonts-ipafont-gothic)
+    libpcap-dev fonts-ipafont-gothic libqcustomplot-dev libqcustomplot2.1-qt6)
 case "${1:-run}" in
     test) packages+=(xvfb xauth xdotool xclip imagemagick desktop-file-utils appstream dpkg-dev lintian
         clang libclang-rt-14-dev iproute2 tshark jq) ;;

@@ -17,7 +17,8 @@ deb=$(echo "$scratch"/out/quillon_*.deb)
 lintian --fail-on error "$deb"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in fonts-ipafont-gothic qt6-translations-l10n libqt6widgets6 libqt6network6 libc6; do
+for needed in fonts-ipafont-gothic qt6-translations-l10n libqt6widgets6 libqt6network6 libc6 \
+    libqcustomplot2.1-qt6; do
     grep -q "\b$needed\b" <<<"$depends" || { echo "Depends lacks $needed: $depends"; exit 1; }
 done
 
@@ -36,7 +37,12 @@ grep -qx "Icon=$id" "$scratch/root/usr/share/applications/$id.desktop"
 completion=$scratch/root/usr/share/bash-completion/completions/quillon
 bash -n "$completion"
 grep -q "complete -F _quillon quillon" "$completion"
-# The packaged binary answers --version without a display, with the package's own version.
+# The packaged binary answers --version without a display, with the package's own version and
+# the licence it is distributed under, as the copyright file and the metainfo give it.
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$scratch/root/usr/bin/quillon" --version)
-[ "$version" = "quillon $(dpkg-deb -f "$deb" Version)" ] || { echo "--version says: $version"; exit 1; }
+[ "$(head -n 1 <<<"$version")" = "quillon $(dpkg-deb -f "$deb" Version)" ] || { echo "--version says: $version"; exit 1; }
+licence=GPL-3.0-or-later
+grep -q "$licence" <<<"$version" || { echo "--version names no $licence: $version"; exit 1; }
+grep -qx "License: $licence" "$scratch/root/usr/share/doc/quillon/copyright"
+grep -q "<project_license>$licence</project_license>" "$scratch/root/usr/share/metainfo/$id.metainfo.xml"
 echo "package checks passed: $(basename "$deb")"

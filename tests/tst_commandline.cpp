@@ -48,6 +48,7 @@ QString summary(const CommandLine::Outcome &outcome)
     note(s.listAtStart != d.listAtStart, "list", QString::number(s.listAtStart));
     note(s.captureFile != d.captureFile, "capture", s.captureFile);
     note(s.captureBudget != d.captureBudget, "captureBudget", QString::number(s.captureBudget));
+    note(s.graphAtStart != d.graphAtStart, "graph", QString::number(s.graphAtStart));
     return QStringLiteral("run:") + changed.join(QLatin1Char(' '));
 }
 
@@ -115,6 +116,7 @@ void tst_CommandLine::parse_data()
         << "run:dumpLog=- headless=1 durationMs=604800000 json=r";
     QTest::newRow("the window's echo and records")
         << QStringList { "--echo", "--json", "r.ndjson" } << "run:json=r.ndjson echo=1";
+    QTest::newRow("graph") << QStringList { "--graph" } << "run:graph=1";
 
     // "-x" is the log file's name here, not an option.
     QTest::newRow("unknown") << QStringList { "--log", "-x", "--bogus=1" }

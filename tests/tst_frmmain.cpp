@@ -247,7 +247,7 @@ void tst_frmMain::captionsAndInitialState()
     QStringList views;
     for (const QAction *item : menus.last()->menu()->actions())
         views << item->text();
-    for (const char *view : { "ステータスログ", "ダンプログ", "データグラム一覧" })
+    for (const char *view : { "グラフ", "ステータスログ", "ダンプログ", "データグラム一覧" })
         QVERIFY2(views.contains(QString::fromUtf8(view)), view);
     QVERIFY(w.action("mnuExit")->shortcut().isEmpty());
     QVERIFY2(w.statistics()->text().startsWith(QStringLiteral("周期 500 ms | 送信 0 (0 B)")),

@@ -31,6 +31,7 @@ namespace {
 // xdotool takes a regular expression: the caption is "Quillon2-1(UDP)".
 constexpr char kCaption[] = "^Quillon2-1\\(UDP\\)$";
 constexpr char kErrorCaption[] = "^Quillon2-1\\(UDP\\) エラー$";
+constexpr char kGraphCaption[] = "^Quillon2-1\\(UDP\\) グラフ$";
 // Room for the window at scale 2 and for it to grow.
 constexpr char kScreen[] = "1600x1200x24";
 // The flood ends by itself after this long, should the test die before it ends it.
@@ -304,6 +305,7 @@ private slots:
     void givenUpLogGrowsTheWindow_data();
     void givenUpLogGrowsTheWindow();
     void echoAcrossAnImpairedLink();
+    void graphFollowsTheLink();
 
 private:
     QByteArray tool(const QString &program, const QStringList &arguments);
@@ -867,6 +869,46 @@ void tst_RealWindow::echoAcrossAnImpairedLink()
     };
     QVERIFY(near(copied.lost, truth->lost));
     QVERIFY(near(copied.duplicates, truth->duplicates));
+}
+
+// --graph opens the graph beside the window; with an echo peer it draws the peer's stream and
+// moves on as intervals close.
+void tst_RealWindow::graphFollowsTheLink()
+{
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress::LocalHost, kPeerPort));
+    connect(&peer, &QUdpSocket::readyRead, &peer, [&peer] {
+        while (peer.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = peer.receiveDatagram();
+            peer.writeDatagram(datagram.makeReply(datagram.data()));
+        }
+    });
+    startTool({ "--graph", "--send", "--period", "50" });
+    const QString graph = waitForWindow(kGraphCaption);
+    if (graph.isEmpty())
+        QFAIL(whyNoWindow().constData());
+    QTRY_COMPARE(visibleWindowsOfTheTool(), 2);
+    // Away from the main window, which would cover part of it.
+    xdotool({ "windowmove", "--sync", graph, "500", "0" });
+
+    // The peer's line is the first sender's colour, Okabe and Ito's blue.
+    const auto peerLine = [](const QImage &image) {
+        int pixels = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                pixels += image.pixel(x, y) == qRgb(0x00, 0x72, 0xB2);
+        }
+        return pixels;
+    };
+    QImage drawn;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     drawn = screenshot(graph);
+                     return peerLine(drawn) > 100;
+                 },
+                 10000),
+        "no line of the peer's stream; the tool's stderr: " + m_quillon.readAllStandardError());
+    QTRY_VERIFY_WITH_TIMEOUT(screenshot(graph) != drawn, 10000);
 }
 
 QTEST_GUILESS_MAIN(tst_RealWindow)
