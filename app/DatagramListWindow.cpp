@@ -117,7 +117,7 @@ DatagramListWindow::DatagramListWindow(LinkEngine &engine, qint64 budget, QWidge
     column->addWidget(splitter, 1);
     setCentralWidget(central);
 
-    QMenu *const file = menuBar()->addMenu(caption(ViewCaptions::kFileMenu));
+    QMenu *const file = menuBar()->addMenu(caption(Captions::kFileMenu));
     QAction *const save = file->addAction(caption(ViewCaptions::kSaveCapture));
     save->setObjectName(QStringLiteral("mnuSaveCapture"));
     save->setShortcut(QKeySequence::Save);

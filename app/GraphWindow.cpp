@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/GraphWindow.h"
 
+#include "app/Captions.h"
 #include "engine/IntervalStore.h"
 
 #include <QDateTime>
@@ -22,8 +23,6 @@ namespace {
 
 // Every text the graph window shows, in one place.
 namespace Text {
-constexpr char kFileMenu[] = "ファイル";
-constexpr char kViewMenu[] = "表示";
 constexpr char kSavePng[] = "PNG で保存...";
 constexpr char kSavePdf[] = "PDF で保存...";
 constexpr char kSaveCsv[] = "CSV で保存...";
@@ -228,7 +227,7 @@ void GraphWindow::setUpPanels()
 
 void GraphWindow::setUpMenus()
 {
-    QMenu *const file = menuBar()->addMenu(text(Text::kFileMenu));
+    QMenu *const file = menuBar()->addMenu(QString::fromUtf8(Captions::kFileMenu));
     connect(
         file->addAction(text(Text::kSavePng)), &QAction::triggered, this, &GraphWindow::savePng);
     connect(
@@ -239,7 +238,7 @@ void GraphWindow::setUpMenus()
     QAction *const close = file->addAction(text(Text::kClose));
     close->setShortcut(QKeySequence::Close);
     connect(close, &QAction::triggered, this, &QWidget::close);
-    QMenu *const view = menuBar()->addMenu(text(Text::kViewMenu));
+    QMenu *const view = menuBar()->addMenu(QString::fromUtf8(Captions::kViewMenu));
     QAction *const follow = view->addAction(text(Text::kFollow));
     follow->setShortcut(Qt::Key_End);
     connect(follow, &QAction::triggered, this, &GraphWindow::follow);

@@ -31,7 +31,7 @@ LogWindow::LogWindow(std::shared_ptr<LogStore> store, const QString &name, const
     setWindowTitle(caption(ViewCaptions::kWindowTitle).arg(name, caption(Captions::kWindow)));
     m_pane->setAccessibleName(name);
     setCentralWidget(m_pane);
-    QMenu *const file = menuBar()->addMenu(caption(ViewCaptions::kFileMenu));
+    QMenu *const file = menuBar()->addMenu(caption(Captions::kFileMenu));
     QAction *const saveAction = file->addAction(caption(ViewCaptions::kSaveLog));
     saveAction->setShortcut(QKeySequence::Save);
     connect(saveAction, &QAction::triggered, this, &LogWindow::save);

@@ -4,13 +4,11 @@
 // The texts of the 表示 menu and of the windows it opens.
 namespace ViewCaptions {
 
-inline constexpr char kViewMenu[] = "表示";
 inline constexpr char kStatusLogWindow[] = "ステータスログ";
 inline constexpr char kDumpLogWindow[] = "ダンプログ";
 inline constexpr char kDatagramList[] = "データグラム一覧";
 // A window's title: %1 is what it shows, %2 the main window's title.
 inline constexpr char kWindowTitle[] = "%1 - %2";
-inline constexpr char kFileMenu[] = "ファイル";
 inline constexpr char kSaveLog[] = "保存...";
 inline constexpr char kClose[] = "閉じる";
 

@@ -38,7 +38,7 @@ ViewMenu::ViewMenu(
     // Other entries of the menu may be there already.
     QMenu *menu = window.menuBar()->findChild<QMenu *>(QStringLiteral("mnuView"));
     if (menu == nullptr) {
-        menu = window.menuBar()->addMenu(caption(ViewCaptions::kViewMenu));
+        menu = window.menuBar()->addMenu(caption(Captions::kViewMenu));
         menu->setObjectName(QStringLiteral("mnuView"));
     }
     const auto add = [&](const char *name, const char *text, void (ViewMenu::*open)()) {

@@ -337,18 +337,13 @@ void LogPane::updateFollowing()
 
 void LogPane::scheduleRefresh()
 {
-    // At a human period the repaint goes out in the same wake-up as its line; a flood still
-    // gets at most one a frame.
-    if (!m_refreshTimer.isActive()) {
-        const qint64 since
-            = m_sinceRefresh.isValid() ? m_sinceRefresh.elapsed() : kRefreshDelay.count();
-        m_refreshTimer.start(int(std::max<qint64>(0, kRefreshDelay.count() - since)));
-    }
+    // Appends reach the pane through its store, which already tells at most once a frame.
+    if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
 }
 
 void LogPane::refresh()
 {
-    m_sinceRefresh.start();
     const qint64 oldTop = m_topRow;
     if (m_following)
         m_topRow = lastTopRow();

@@ -7,7 +7,6 @@
 #include "pane/GlyphTable.h"
 
 #include <QAbstractScrollArea>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <memory>
@@ -175,7 +174,6 @@ private:
     qint64 m_reportedEnd = 0;
     // Turns a burst of changes made here into one repaint.
     QTimer m_refreshTimer;
-    QElapsedTimer m_sinceRefresh;
     // Lines in the store at the last refresh, or -1 before one.
     qint64 m_shownLines = -1;
     bool m_refreshing = false;
