@@ -9,6 +9,9 @@
 #include <QPainter>
 #include <QToolTip>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 constexpr int kMargin = 2;
@@ -36,14 +39,67 @@ StatisticsView::StatisticsView(QWidget *parent)
 
 void StatisticsView::setLines(const QList<LinkFigures::Line> &lines)
 {
-    const QList<LinkFigures::Line> old = m_lines;
     m_lines = lines.mid(0, kLines);
-    // Only the lines whose figures changed are painted again.
-    const int height = QFontMetrics(font()).lineSpacing();
     for (int line = 0; line < kLines; ++line) {
-        if (lineOf(old, line) != lineOf(m_lines, line))
-            update(QRect(0, kMargin + line * height, width(), height));
+        const Cells before = m_cells[size_t(line)];
+        const Cells after = layOut(m_lines.value(line), before);
+        m_cells[size_t(line)] = after;
+        // Only what moved or changed is painted again, with a pixel either side for the ink
+        // of a glyph that reaches past its advance.
+        const QRect row = rowRect(line);
+        const auto repaint = [this, row](const Cell &cell) {
+            update(QRect(int(std::floor(cell.x)) - 1, row.top(), int(std::ceil(cell.width)) + 3,
+                row.height()));
+        };
+        for (qsizetype i = 0; i < std::max(before.size(), after.size()); ++i) {
+            if (i < before.size() && i < after.size() && before[i].x == after[i].x
+                && before[i].text.text() == after[i].text.text())
+                continue;
+            if (i < before.size())
+                repaint(before[i]);
+            if (i < after.size())
+                repaint(after[i]);
+        }
     }
+}
+
+StatisticsView::Cells StatisticsView::layOut(
+    const LinkFigures::Line &figures, const Cells &before) const
+{
+    Cells cells;
+    qreal x = kMargin;
+    for (qsizetype i = 0; i < figures.size(); ++i) {
+        const QString text
+            = (i > 0 ? QLatin1String(kSeparator) : QLatin1String()) + figures[i].text;
+        Cell cell;
+        if (i < before.size() && before[i].text.text() == text) {
+            cell = before[i];
+        } else {
+            cell.text.setText(text);
+            cell.text.setTextFormat(Qt::PlainText);
+            cell.text.prepare(QTransform(), font());
+            cell.width = cell.text.size().width();
+        }
+        // Each figure starts on a whole pixel, where its glyphs are already cached.
+        cell.x = std::ceil(x);
+        x = cell.x;
+        x += cell.width;
+        cells.append(cell);
+    }
+    return cells;
+}
+
+QRect StatisticsView::rowRect(int line) const
+{
+    const int height = QFontMetrics(font()).lineSpacing();
+    return { 0, kMargin + line * height, width(), height };
+}
+
+void StatisticsView::relayOut()
+{
+    for (int line = 0; line < kLines; ++line)
+        m_cells[size_t(line)] = layOut(m_lines.value(line), {});
+    update();
 }
 
 QString StatisticsView::lineOf(const QList<LinkFigures::Line> &lines, int line)
@@ -72,17 +128,14 @@ bool StatisticsView::event(QEvent *event)
     if (event->type() != QEvent::ToolTip)
         return QWidget::event(event);
     const auto *const help = static_cast<QHelpEvent *>(event);
-    const QFontMetrics metrics(font());
-    const int line = (help->pos().y() - kMargin) / metrics.lineSpacing();
+    const int line = (help->pos().y() - kMargin) / QFontMetrics(font()).lineSpacing();
     if (line >= 0 && line < m_lines.size()) {
-        int x = kMargin;
-        for (const LinkFigures::Figure &figure : m_lines.at(line)) {
-            const int width = metrics.horizontalAdvance(figure.text + QLatin1String(kSeparator));
-            if (help->pos().x() >= x && help->pos().x() < x + width) {
-                QToolTip::showText(help->globalPos(), figure.toolTip, this);
+        const Cells &cells = m_cells[size_t(line)];
+        for (qsizetype i = 0; i < cells.size() && i < m_lines[line].size(); ++i) {
+            if (help->pos().x() >= cells[i].x && help->pos().x() < cells[i].x + cells[i].width) {
+                QToolTip::showText(help->globalPos(), m_lines[line][i].toolTip, this);
                 return true;
             }
-            x += width;
         }
     }
     QToolTip::hideText();
@@ -106,21 +159,25 @@ void StatisticsView::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
-    const QFontMetrics metrics(font());
-    const int width = contentsRect().width() - 2 * kMargin;
-    for (int line = 0; line < m_lines.size(); ++line) {
-        const QRect row(
-            0, kMargin + line * metrics.lineSpacing(), this->width(), metrics.lineSpacing());
+    const qreal right = contentsRect().width() - kMargin;
+    for (int line = 0; line < kLines; ++line) {
+        const QRect row = rowRect(line);
         if (!event->rect().intersects(row))
             continue;
-        const QString text = metrics.elidedText(lineText(line), Qt::ElideRight, width);
-        QStaticText &shown = m_shown[size_t(line)];
-        if (shown.text() != text) {
-            shown.setText(text);
-            shown.setTextFormat(Qt::PlainText);
-            shown.prepare(QTransform(), font());
+        for (const Cell &cell : m_cells[size_t(line)]) {
+            if (cell.x + cell.width <= right) {
+                if (event->rect().intersects(QRect(int(std::floor(cell.x)) - 1, row.top(),
+                        int(std::ceil(cell.width)) + 3, row.height())))
+                    painter.drawStaticText(QPointF(cell.x, row.top()), cell.text);
+                continue;
+            }
+            // A line too long for the width ends in an ellipsis inside the first figure
+            // that does not fit.
+            const QString cut = QFontMetrics(font()).elidedText(
+                cell.text.text(), Qt::ElideRight, int(std::max<qreal>(0, right - cell.x)));
+            painter.drawStaticText(QPointF(cell.x, row.top()), QStaticText(cut));
+            break;
         }
-        painter.drawStaticText(kMargin, row.top(), shown);
     }
 }
 
@@ -136,6 +193,8 @@ void StatisticsView::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     // The hint follows the font; only then may the window lay out again.
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
+        relayOut();
         updateGeometry();
+    }
 }

@@ -6,6 +6,8 @@
 #include <QStaticText>
 #include <QWidget>
 
+#include <QList>
+
 #include <array>
 
 // The link figures under the client area: a few short lines in one face. Its size hint depends
@@ -39,11 +41,23 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    // One figure where it is drawn, with the separator before it, laid out once: a refresh
+    // that changes one figure lays out and paints that figure alone, and those after it only
+    // when it changed width.
+    struct Cell
+    {
+        QStaticText text;
+        qreal x = 0;
+        qreal width = 0;
+    };
+    using Cells = QList<Cell>;
+
     static QString lineOf(const QList<LinkFigures::Line> &lines, int line);
     QString lineText(int line) const;
+    Cells layOut(const LinkFigures::Line &figures, const Cells &before) const;
+    QRect rowRect(int line) const;
+    void relayOut();
 
     QList<LinkFigures::Line> m_lines;
-    // Each line as last drawn, laid out once: a refresh that changes one figure lays out only
-    // its line again.
-    std::array<QStaticText, kLines> m_shown;
+    std::array<Cells, kLines> m_cells;
 };

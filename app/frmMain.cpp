@@ -201,10 +201,6 @@ void frmMain::setUpStatusBar()
     m_statisticsView->setAccessibleName(caption(Captions::kStatisticsName));
     statusBar()->addWidget(m_statisticsView, 1);
     statusBar()->setSizeGripEnabled(false);
-    // Started by a change of the figures and stopped once they keep still: an idle window
-    // never wakes for them.
-    m_statisticsTimer.setSingleShot(true);
-    m_statisticsTimer.setInterval(kStatisticsRefresh);
 }
 
 void frmMain::connectControls()
@@ -227,7 +223,6 @@ void frmMain::connectControls()
     // Another program destroying the X window leaves nothing to close it by: end as 終了 would.
     connect(new ExternalDestroyWatch(this), &ExternalDestroyWatch::destroyedFromOutside, this,
         &frmMain::mnuExit_Click);
-    connect(&m_statisticsTimer, &QTimer::timeout, this, &frmMain::refreshStatistics);
     connect(
         m_statisticsView, &StatisticsView::copyRequested, this, &frmMain::mnuCopyStatistics_Click);
 }
@@ -380,13 +375,9 @@ void frmMain::fitClientArea()
 
 void frmMain::figuresChanged()
 {
-    // A change at a human period is shown in the same wake-up; a flood still refreshes the
-    // bar at most four times a second.
-    if (!m_statisticsTimer.isActive()) {
-        const qint64 since = m_sinceStatistics.isValid() ? m_sinceStatistics.elapsed()
-                                                         : kStatisticsRefresh.count();
-        m_statisticsTimer.start(int(std::max<qint64>(0, kStatisticsRefresh.count() - since)));
-    }
+    // While the sender runs, its next send refreshes the bar as often as it may be.
+    m_statisticsRefresh.request(
+        std::chrono::milliseconds(m_engine->isSending() ? sldPeriod->value() : 0));
 }
 
 void frmMain::refreshStatistics()
@@ -394,7 +385,6 @@ void frmMain::refreshStatistics()
     // Hidden (as a benchmark may hide it), it costs nothing at all.
     if (!statusBar()->isVisibleTo(this))
         return;
-    m_sinceStatistics.start();
     const LinkStatistics &statistics = m_engine->statistics();
     const LinkMeasure &measure = m_engine->measure();
     const quint32 now = m_engine->now();
@@ -409,8 +399,9 @@ void frmMain::refreshStatistics()
     m_statisticsView->setAccessibleDescription(
         LinkFigures::summary(statistics, measure.streams(), period, now));
     // The rate moves with time alone until the newest datagram leaves its window: look again
-    // until a refresh finds nothing new.
-    figuresChanged();
+    // until then.
+    if (statistics.rateMoving(now))
+        figuresChanged();
 }
 
 void frmMain::append(Log log, QByteArrayView text)

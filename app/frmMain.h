@@ -5,12 +5,11 @@
 #include "engine/LinkStatistics.h"
 #include "engine/Settings.h"
 #include "engine/Tick.h"
+#include "log/Throttle.h"
 #include "net/HostLookup.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
-#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -104,8 +103,8 @@ private:
     };
     Revision m_shownRevision;
     int m_shownPeriod = -1;
-    QTimer m_statisticsTimer;
-    QElapsedTimer m_sinceStatistics;
+    // Started by a change of the figures, and idle once they keep still.
+    Throttle m_statisticsRefresh { kStatisticsRefresh, [this] { refreshStatistics(); } };
 
     LinkEngine *const m_engine;
     QWidget *const m_client;

@@ -64,6 +64,8 @@ StreamKey streamOf(const SocketAddress &address)
 }
 
 constexpr qint64 kNanosecondsPerMillisecond = 1'000'000;
+// How late a send may be and still close an interval before the timer would.
+constexpr qint64 kIntervalGraceMs = 50;
 
 } // namespace
 
@@ -85,7 +87,7 @@ LinkEngine::LinkEngine(TickSource tick, FatalErrorReporter &reporter, LinkOutput
     // A length set takes effect from the next interval: the run starts again so that its first
     // one has it too.
     m_measure.restart(monotonicNow(), wallNow());
-    m_intervalTimer.setInterval(m_settings.intervalMs);
+    m_intervalTimer.setSingleShot(true);
     connect(&m_intervalTimer, &QTimer::timeout, this, &LinkEngine::closeIntervals);
     m_timer->setObjectName(QStringLiteral("tmr1"));
     m_endpoint->setObjectName(QStringLiteral("wskClient"));
@@ -197,17 +199,32 @@ const StreamMeter *LinkEngine::shownStream() const
 void LinkEngine::linkActive()
 {
     m_activeInInterval = true;
-    if (!m_intervalTimer.isActive())
-        m_intervalTimer.start();
+    if (m_intervalTimer.isActive() && m_measure.intervalStartNs() == m_armedStartNs)
+        return;
+    // This event closed an interval: the wall clock is read anew for the records to come.
+    m_measure.advance(monotonicNow(), wallNow());
+    tellNewRecords();
+    armIntervalTimer();
+}
+
+void LinkEngine::armIntervalTimer()
+{
+    m_armedStartNs = m_measure.intervalStartNs();
+    const qint64 leftMs
+        = (m_measure.intervalEndNs() - monotonicNow() + kNanosecondsPerMillisecond - 1)
+        / kNanosecondsPerMillisecond;
+    const qint64 nextSendMs = isSending() ? std::min(m_period, m_settings.intervalMs) : 0;
+    m_intervalTimer.start(int(std::max<qint64>(0, leftMs) + nextSendMs + kIntervalGraceMs));
 }
 
 void LinkEngine::closeIntervals()
 {
     m_measure.advance(monotonicNow(), wallNow());
-    if (!m_activeInInterval && !isSending())
-        m_intervalTimer.stop();
-    m_activeInInterval = false;
     tellNewRecords();
+    const bool active = m_activeInInterval || isSending();
+    m_activeInInterval = false;
+    if (active)
+        armIntervalTimer();
 }
 
 void LinkEngine::tellNewRecords()
@@ -235,18 +252,19 @@ void LinkEngine::sendTick()
         fatal(sent.error);
         return;
     }
-    linkActive();
     // A full link lost the datagram: the peer sees the gap in the counter, and no Send line
     // claims it left.
     if (sent.outcome == SendResult::Outcome::Dropped) {
         m_statistics.dropped();
         m_measure.dropped(counter, nanoseconds(sent.sentAt));
+        linkActive();
         m_output.figuresChanged();
         return;
     }
     m_statistics.sent(payload.size());
     m_measure.sent(counter, payload.size(), nanoseconds(sent.sentAt));
     m_tap.sent(payload, sent.sentAt);
+    linkActive();
     m_output.figuresChanged();
     const qint32 tick = tickValue(m_tick());
     append(m_status, statusLine(Direction::Send, payload.size(), tick));
@@ -272,8 +290,7 @@ void LinkEngine::receive(qint32 bytesTotal)
     if (echoed)
         countEcho(*echoed, payload.size());
     m_tap.received(payload, arrival);
-    if (!m_activeInInterval)
-        linkActive();
+    linkActive();
     m_output.figuresChanged();
     if (m_dumping)
         dump(payload);

@@ -101,9 +101,12 @@ private:
     void append(Channel &channel, QByteArrayView text);
     void dump(QByteArrayView payload);
     void measurePeriod();
-    // The interval timer runs while there is something to record, and stops once an interval
-    // passes with nothing sent or heard.
+    // A send or an arrival closes the intervals that ended before it. The interval timer is
+    // there for a link gone quiet: it is due a little after the next send would be, so a
+    // steady sender closes every interval itself and the program wakes for nothing else, and
+    // it stops once an interval passes with nothing sent or heard.
     void linkActive();
+    void armIntervalTimer();
     void closeIntervals();
     void tellNewRecords();
     // Sends a received datagram back to its sender when it may be; nothing when it may not.
@@ -122,6 +125,8 @@ private:
     bool m_dumping = false;
     bool m_closed = false;
     bool m_activeInInterval = false;
+    // The start of the interval the timer was last set for.
+    qint64 m_armedStartNs = -1;
     // Records that intervalsClosed() has announced.
     qint64 m_recordsTold = 0;
     LinkStatistics m_statistics;

@@ -65,6 +65,7 @@ public:
     const SentTally &sentRun() const { return m_sentRun; }
     const SentTally &echoRun() const { return m_echoRun; }
     qint64 intervalStartNs() const { return m_intervalStartNs; }
+    qint64 intervalEndNs() const { return m_intervalEndNs; }
 
 private:
     void closeDue(qint64 nowNs)

@@ -70,11 +70,13 @@ LinkStatistics::Rate LinkStatistics::receiveRate(quint32 nowTickMs) const
 
 LinkStatistics::Revision LinkStatistics::revision(quint32 nowTickMs) const
 {
-    // The rate changes as slices pass only while the newest datagram is still in its window.
+    return { m_changes, rateMoving(nowTickMs) ? nowTickMs >> kSliceShift : kRateIdle };
+}
+
+bool LinkStatistics::rateMoving(quint32 nowTickMs) const
+{
     const quint32 now = nowTickMs >> kSliceShift;
-    const bool rateMoving
-        = m_receivedAny && ((now - m_newestSlice) & kSliceIndexMask) <= quint32(kRateSlices);
-    return { m_changes, rateMoving ? now : kRateIdle };
+    return m_receivedAny && ((now - m_newestSlice) & kSliceIndexMask) <= quint32(kRateSlices);
 }
 
 QStringList LinkStatistics::parts(int periodMs, quint32 nowTickMs) const

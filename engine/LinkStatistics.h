@@ -44,6 +44,9 @@ public:
     // Over the last whole second of slices before the tick's own slice.
     Rate receiveRate(quint32 nowTickMs) const;
     Revision revision(quint32 nowTickMs) const;
+    // True while the rate still changes with time alone: the newest datagram has not left its
+    // window.
+    bool rateMoving(quint32 nowTickMs) const;
 
     // Every total in the window's language, in three parts: the period, what was sent, and what
     // was received. Byte counts are scaled (17.96 GiB) to fit the bar.

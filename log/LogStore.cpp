@@ -16,14 +16,8 @@ constexpr std::chrono::milliseconds kFrame { 16 };
 LogStore::LogStore(qint64 budget, QObject *parent)
     : QObject(parent)
     , m_text(budget)
-{
-    m_frameTimer.setSingleShot(true);
-    m_frameTimer.setInterval(kFrame);
-    connect(&m_frameTimer, &QTimer::timeout, this, [this] {
-        m_sinceNotice.start();
-        emit appended();
-    });
-}
+    , m_notice(kFrame, [this] { emit appended(); })
+{ }
 
 void LogStore::append(QByteArrayView text)
 {
@@ -39,12 +33,9 @@ void LogStore::appendHexDump(QByteArrayView payload)
 
 void LogStore::added()
 {
-    // A line at a human period is told in the same wake-up as it came; a flood still at most
-    // once a frame.
-    if (m_frameTimer.isActive())
-        return;
-    const qint64 since = m_sinceNotice.isValid() ? m_sinceNotice.elapsed() : kFrame.count();
-    m_frameTimer.start(int(std::max<qint64>(0, kFrame.count() - since)));
+    // A line at a human period is told in the same wake-up as it came; lines closer together
+    // at most once a frame, mostly from the wake-up of a later line.
+    m_notice.request(kFrame);
 }
 
 void LogStore::clear()

@@ -2,10 +2,9 @@
 #pragma once
 
 #include "log/LogText.h"
+#include "log/Throttle.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 
 // A log's text as its views share it: one store, any number of views, each with its own view
 // position, caret and selection. An append costs the same however many views there are: it
@@ -35,6 +34,5 @@ private:
     void added();
 
     // Turns a burst of appends into one notice a frame.
-    QTimer m_frameTimer;
-    QElapsedTimer m_sinceNotice;
+    Throttle m_notice;
 };

@@ -76,14 +76,15 @@ LogPane::LogPane(std::shared_ptr<LogStore> store, QWidget *parent)
     , m_caret(m_text)
     , m_search(m_text)
     , m_findBar(new FindBar(this))
+    , m_verticalBar(new SteadyScrollBar(Qt::Vertical, this))
     , m_contextMenu(new QMenu(this))
 {
     installLogPaneAccessibility();
     setFont(paneFont());
     setFocusPolicy(Qt::StrongFocus);
-    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
+    setVerticalScrollBar(m_verticalBar);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAutoFillBackground(true);
     viewport()->setBackgroundRole(QPalette::Base);
@@ -421,17 +422,24 @@ void LogPane::updateScrollBars()
     m_topRow = std::clamp(m_topRow, first, lastTopRow());
 
     m_movingScrollBars = true;
-    QScrollBar *vertical = verticalScrollBar();
-    vertical->setRange(0, int(range / m_rowsPerStep));
-    vertical->setPageStep(int(std::max<qint64>(1, visibleRows() / m_rowsPerStep)));
-    vertical->setValue(int((m_topRow - first) / m_rowsPerStep));
+    m_verticalBar->setPosition(int(range / m_rowsPerStep),
+        int(std::max<qint64>(1, visibleRows() / m_rowsPerStep)),
+        int((m_topRow - first) / m_rowsPerStep));
 
     // One cell more than the longest line: room for the caret or a selected line break there.
     const qint64 width
         = qint64(std::ceil(qreal(m_text.longestLine() + 1) * m_charWidth)) + 2 * kMargin;
     QScrollBar *horizontal = horizontalScrollBar();
     horizontal->setPageStep(viewport()->width());
-    horizontal->setRange(0, clampToInt(std::max<qint64>(0, width - viewport()->width())));
+    const int overflow = clampToInt(std::max<qint64>(0, width - viewport()->width()));
+    horizontal->setRange(0, overflow);
+    // Shown only while a line is wider than the view. Qt's own as-needed policy would do the
+    // same, but it also starts a timer on the bar at every vertical scroll, to flash it, and
+    // so wakes the program once more for every line.
+    const Qt::ScrollBarPolicy policy
+        = overflow > 0 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    if (horizontalScrollBarPolicy() != policy)
+        setHorizontalScrollBarPolicy(policy);
     m_movingScrollBars = false;
 }
 

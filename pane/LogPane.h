@@ -12,6 +12,7 @@
 #include <memory>
 
 class FindBar;
+class SteadyScrollBar;
 class QIODevice;
 class QMenu;
 
@@ -183,5 +184,6 @@ private:
     TextSearch m_search;
     TextSearch::Direction m_searchDirection = TextSearch::Direction::Forward;
     FindBar *const m_findBar;
+    SteadyScrollBar *const m_verticalBar;
     QMenu *const m_contextMenu;
 };

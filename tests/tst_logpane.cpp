@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -51,7 +52,8 @@ bool refreshed(LogPane &pane)
 {
     const QScrollBar *bar = pane.verticalScrollBar();
     const LogText &text = pane.content();
-    return bar->maximum() == text.lineCount() + (text.firstLine() > 0 ? 1 : 0) - bar->pageStep();
+    return bar->maximum()
+        == std::max<qint64>(0, text.lineCount() + (text.firstLine() > 0 ? 1 : 0) - bar->pageStep());
 }
 
 void showLikeTheWindow(LogPane &pane)
@@ -139,6 +141,8 @@ private slots:
     void gridAgreesWithGlyphs();
     void drawsWhatTheTextEngineDraws_data();
     void drawsWhatTheTextEngineDraws();
+    void scrollBarRepaintsWhatMoved_data();
+    void scrollBarRepaintsWhatMoved();
     void focusIsVisible();
     void accessibleText();
     void fontIsFixedPitch();
@@ -758,6 +762,43 @@ void tst_LogPane::drawsWhatTheTextEngineDraws()
     }
     painter.end();
     QCOMPARE(drawn, expected);
+}
+
+void tst_LogPane::scrollBarRepaintsWhatMoved_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("wheelSteps");
+    // The handle shrinks and moves at every line; then it moves by less than a pixel.
+    QTest::newRow("first lines") << 30 << 0;
+    QTest::newRow("a long log") << 3000 << 0;
+    QTest::newRow("scrolled back") << 300 << 40;
+}
+
+void tst_LogPane::scrollBarRepaintsWhatMoved()
+{
+    QFETCH(int, lines);
+    QFETCH(int, wheelSteps);
+    LogPane pane;
+    showLikeTheWindow(pane);
+    // Each line is painted as it comes, so the bar on the screen is the sum of every partial
+    // repaint on the way.
+    for (int i = 0; i < lines; i += 1 + i / 10) {
+        appendLines(pane, i, i + 1 + i / 10);
+        QTRY_VERIFY(refreshed(pane));
+        QCoreApplication::processEvents();
+    }
+    if (wheelSteps != 0)
+        wheel(pane, wheelSteps);
+    QCoreApplication::processEvents();
+
+    // What partial repaints left on the screen against the whole bar drawn afresh.
+    QScrollBar *const bar = pane.verticalScrollBar();
+    const QPoint at = bar->mapTo(&pane, QPoint(0, 0));
+    const QImage shown = pane.screen()
+                             ->grabWindow(pane.winId(), at.x(), at.y(), bar->width(), bar->height())
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown, bar->grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 void tst_LogPane::focusIsVisible()
