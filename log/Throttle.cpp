@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "log/Throttle.h"
 
+#include <QAbstractEventDispatcher>
+
 #include <algorithm>
 #include <utility>
 
@@ -12,10 +14,16 @@ Throttle::Throttle(
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Throttle::run);
+    if (const QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance(thread()))
+        connect(
+            loop, &QAbstractEventDispatcher::awake, this, [this] { m_lookedThisWakeUp = false; });
 }
 
 void Throttle::request(std::chrono::milliseconds slack)
 {
+    if (m_timer.isActive() && m_lookedThisWakeUp)
+        return;
+    m_lookedThisWakeUp = true;
     const qint64 since = m_sinceRun.isValid() ? m_sinceRun.elapsed() : m_interval.count();
     if (since >= m_interval.count()) {
         // A zero timer still runs it in this wake-up, once, after whatever else is under way.

@@ -33,4 +33,6 @@ private:
     const std::function<void()> m_action;
     QTimer m_timer;
     QElapsedTimer m_sinceRun;
+    // A flood asks many times a wake-up, while time barely moves: the clock is read once.
+    bool m_lookedThisWakeUp = false;
 };
