@@ -44,13 +44,9 @@ void StatisticsView::setLines(const QList<LinkFigures::Line> &lines)
         const Cells before = m_cells[size_t(line)];
         const Cells after = layOut(m_lines.value(line), before);
         m_cells[size_t(line)] = after;
-        // Only what moved or changed is painted again, with a pixel either side for the ink
-        // of a glyph that reaches past its advance.
+        // Only what moved or changed is painted again.
         const QRect row = rowRect(line);
-        const auto repaint = [this, row](const Cell &cell) {
-            update(QRect(int(std::floor(cell.x)) - 1, row.top(), int(std::ceil(cell.width)) + 3,
-                row.height()));
-        };
+        const auto repaint = [this, row](const Cell &cell) { update(cellRect(cell, row)); };
         for (qsizetype i = 0; i < std::max(before.size(), after.size()); ++i) {
             if (i < before.size() && i < after.size() && before[i].x == after[i].x
                 && before[i].text.text() == after[i].text.text())
@@ -93,6 +89,12 @@ QRect StatisticsView::rowRect(int line) const
 {
     const int height = QFontMetrics(font()).lineSpacing();
     return { 0, kMargin + line * height, width(), height };
+}
+
+QRect StatisticsView::cellRect(const Cell &cell, const QRect &row)
+{
+    // A pixel either side for the ink of a glyph that reaches past its advance.
+    return { int(std::floor(cell.x)) - 1, row.top(), int(std::ceil(cell.width)) + 3, row.height() };
 }
 
 void StatisticsView::relayOut()
@@ -166,8 +168,7 @@ void StatisticsView::paintEvent(QPaintEvent *event)
             continue;
         for (const Cell &cell : m_cells[size_t(line)]) {
             if (cell.x + cell.width <= right) {
-                if (event->rect().intersects(QRect(int(std::floor(cell.x)) - 1, row.top(),
-                        int(std::ceil(cell.width)) + 3, row.height())))
+                if (event->rect().intersects(cellRect(cell, row)))
                     painter.drawStaticText(QPointF(cell.x, row.top()), cell.text);
                 continue;
             }

@@ -56,6 +56,7 @@ private:
     QString lineText(int line) const;
     Cells layOut(const LinkFigures::Line &figures, const Cells &before) const;
     QRect rowRect(int line) const;
+    static QRect cellRect(const Cell &cell, const QRect &row);
     void relayOut();
 
     QList<LinkFigures::Line> m_lines;

@@ -98,30 +98,6 @@ bool readAll(int fd, void *data, size_t size)
     return true;
 }
 
-// Receives one datagram and the time the system queued it, so that the recorder's own late
-// wake-ups do not count against the sender. Where the system gives no stamp, the time now.
-ssize_t receiveStamped(int fd, char *buffer, size_t size, qint64 &stampNs)
-{
-    iovec io { buffer, size };
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr message {};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = ::recvmsg(fd, &message, 0);
-    stampNs = Bench::nowNs();
-    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec stamp {};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            // The wall clock: only differences between stamps are used.
-            stampNs = qint64(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
-        }
-    }
-    return received;
-}
-
 } // namespace
 
 qint64 Bench::nowNs()
@@ -358,4 +334,45 @@ void Bench::stopRecorder(quint16 port)
     const sockaddr_in address = loopback(port);
     sendOne(fd, address, &kStopByte, 1);
     ::close(fd);
+}
+
+ssize_t Bench::receiveStamped(int fd, char *buffer, size_t size, qint64 &stampNs)
+{
+    iovec io { buffer, size };
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message {};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = ::recvmsg(fd, &message, 0);
+    stampNs = Bench::nowNs();
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp {};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            // The wall clock: only differences between stamps are used.
+            stampNs = qint64(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
+        }
+    }
+    return received;
+}
+
+double Bench::median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void Bench::inTurn(
+    int round, const std::function<void()> &first, const std::function<void()> &second)
+{
+    if (round % 2 == 1) {
+        first();
+        second();
+    } else {
+        second();
+        first();
+    }
 }

@@ -3,6 +3,7 @@
 
 #include <QtGlobal>
 
+#include <functional>
 #include <sys/types.h>
 #include <vector>
 
@@ -11,6 +12,16 @@ namespace Bench {
 
 // Nanoseconds on the monotonic clock.
 qint64 nowNs();
+
+// The middle value, or the mean of the two middle ones; the values are taken by copy.
+double median(std::vector<double> values);
+
+// Two runs of one round, in an order swapped every round, so that neither always goes first.
+void inTurn(int round, const std::function<void()> &first, const std::function<void()> &second);
+
+// Receives one datagram and the time the system queued it (wall clock, in ns), so that the
+// receiver's own late wake-ups do not count. Where the system gives no stamp, nowNs().
+ssize_t receiveStamped(int fd, char *buffer, size_t size, qint64 &stampNs);
 
 // Bytes currently allocated on the heap of this process.
 qint64 heapInUse();

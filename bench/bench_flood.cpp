@@ -475,13 +475,6 @@ QByteArray filesText(const FileCheck &f)
         + (f.dumpEqual ? "== pane" : "!= PANE") + " (" + QByteArray::number(f.dumpBytes) + " B)";
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // The window with Dump on against the bare batched loop, in one run, the order swapped every
 // round. The share over the bare loop's is what the dump costs on this machine as loaded now;
 // CPU time per datagram, the window's handled over the sender's sent, is what it costs
@@ -524,13 +517,7 @@ void runDump(int count, int rounds, FatalErrorReporter &reporter)
                     qlonglong(b.logged), 100.0 * b.share(), "-", "-", "-");
                 std::fflush(stdout);
             };
-            if (r % 2 == 1) {
-                runWindow();
-                runBareLoop();
-            } else {
-                runBareLoop();
-                runWindow();
-            }
+            Bench::inTurn(r, runWindow, runBareLoop);
             shares.push_back(w.share() / b.share());
             windowUs.push_back(w.windowCpuUs / double(std::max<qint64>(1, w.logged)));
             bareUs.push_back(b.windowCpuUs / double(std::max<qint64>(1, b.logged)));
@@ -538,8 +525,8 @@ void runDump(int count, int rounds, FatalErrorReporter &reporter)
             rows.push_back(
                 { size, r, shares.back(), windowUs.back(), bareUs.back(), senderUs.back() });
         }
-        rows.push_back(
-            { size, 0, median(shares), median(windowUs), median(bareUs), median(senderUs) });
+        rows.push_back({ size, 0, Bench::median(shares), Bench::median(windowUs),
+            Bench::median(bareUs), Bench::median(senderUs) });
     }
     std::printf("\n%-8s %8s %14s %14s %14s %14s %16s\n", "bytes", "round", "share / bare",
         "window cpu us", "bare cpu us", "sender cpu us", "window / sender");
@@ -614,20 +601,15 @@ void runVariant(
                                                              : QByteArray("hidden");
             printWindowRound(name, r, v, text);
         };
-        if (r % 2 == 1) {
-            runPlain();
-            runChanged();
-        } else {
-            runChanged();
-            runPlain();
-        }
+        Bench::inTurn(r, runPlain, runChanged);
         shareRatios.push_back(v.share() / p.share());
         p99Ratios.push_back(v.period.p99DeviationMs / p.period.p99DeviationMs);
     }
     std::printf("\n%-8s %22s %22s\n", "round", "share logged ratio", "sender p99 ratio");
     for (int r = 0; r < rounds; ++r)
         std::printf("%-8d %22.4f %22.3f\n", r + 1, shareRatios[size_t(r)], p99Ratios[size_t(r)]);
-    std::printf("%-8s %22.4f %22.3f\n", "median", median(shareRatios), median(p99Ratios));
+    std::printf(
+        "%-8s %22.4f %22.3f\n", "median", Bench::median(shareRatios), Bench::median(p99Ratios));
     std::printf("(%s over plain)\n", name);
 }
 

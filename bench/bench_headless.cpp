@@ -162,23 +162,6 @@ FloodRound floodRound(bool window, int count)
     return round;
 }
 
-int receiveStamped(int fd, char *buffer, size_t size, timespec &stamp)
-{
-    iovec io { buffer, size };
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr message {};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = ::recvmsg(fd, &message, 0);
-    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-    }
-    return int(received);
-}
-
 qint64 ns(const timespec &time)
 {
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
@@ -224,9 +207,10 @@ std::vector<qint64> echoRound(int count)
         pollfd wait { fd, POLLIN, 0 };
         if (::poll(&wait, 1, kAnswerTimeoutMs) <= 0)
             continue;
-        timespec stamp {};
-        if (receiveStamped(fd, answer, sizeof answer, stamp) == kPayloadSize && i >= kWarmUpEchoes)
-            turnarounds.push_back(ns(stamp) - ns(sent));
+        qint64 stampNs = 0;
+        if (Bench::receiveStamped(fd, answer, sizeof answer, stampNs) == kPayloadSize
+            && i >= kWarmUpEchoes)
+            turnarounds.push_back(stampNs - ns(sent));
     }
     ::close(fd);
     return turnarounds;
@@ -239,13 +223,6 @@ double percentileUs(std::vector<qint64> values, double percent)
     std::sort(values.begin(), values.end());
     const size_t rank = size_t(std::ceil(percent / 100 * double(values.size())));
     return double(values[std::max<size_t>(rank, 1) - 1]) / 1000;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void runFlood(int count, int rounds)
@@ -274,7 +251,7 @@ void runFlood(int count, int rounds)
     }
     std::printf("median over %d rounds, headless over window: share logged %.3f, CPU per "
                 "datagram logged %.3f\n\n",
-        rounds, median(shareRatios), median(cpuRatios));
+        rounds, Bench::median(shareRatios), Bench::median(cpuRatios));
 }
 
 void runEcho(int count, int rounds)
