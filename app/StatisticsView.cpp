@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTextLayout>
 #include <QToolTip>
 
 #include <algorithm>
@@ -34,6 +35,7 @@ StatisticsView::StatisticsView(QWidget *parent)
     : QWidget(parent)
 {
     setFont(oneFaceFont(font()));
+    m_face = QRawFont::fromFont(font());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
@@ -49,7 +51,7 @@ void StatisticsView::setLines(const QList<LinkFigures::Line> &lines)
         const auto repaint = [this, row](const Cell &cell) { update(cellRect(cell, row)); };
         for (qsizetype i = 0; i < std::max(before.size(), after.size()); ++i) {
             if (i < before.size() && i < after.size() && before[i].x == after[i].x
-                && before[i].text.text() == after[i].text.text())
+                && before[i].text == after[i].text)
                 continue;
             if (i < before.size())
                 repaint(before[i]);
@@ -68,13 +70,11 @@ StatisticsView::Cells StatisticsView::layOut(
         const QString text
             = (i > 0 ? QLatin1String(kSeparator) : QLatin1String()) + figures[i].text;
         Cell cell;
-        if (i < before.size() && before[i].text.text() == text) {
+        if (i < before.size() && before[i].text == text) {
             cell = before[i];
         } else {
-            cell.text.setText(text);
-            cell.text.setTextFormat(Qt::PlainText);
-            cell.text.prepare(QTransform(), font());
-            cell.width = cell.text.size().width();
+            cell.text = text;
+            cell.glyphs = glyphsOf(text, cell.width);
         }
         // Each figure starts on a whole pixel, where its glyphs are already cached.
         cell.x = std::ceil(x);
@@ -83,6 +83,35 @@ StatisticsView::Cells StatisticsView::layOut(
         cells.append(cell);
     }
     return cells;
+}
+
+QList<QGlyphRun> StatisticsView::glyphsOf(const QString &text, qreal &width) const
+{
+    // The figures are digits, Latin and Japanese in one face that has them all: its character
+    // map and advances place them, where full shaping cost a refresh more than all the rest.
+    const QList<quint32> glyphs = m_face.glyphIndexesForString(text);
+    if (m_face.isValid() && !glyphs.isEmpty() && !glyphs.contains(0)) {
+        const QList<QPointF> advances = m_face.advancesForGlyphIndexes(glyphs);
+        QList<QPointF> positions;
+        positions.reserve(advances.size());
+        width = 0;
+        for (const QPointF &advance : advances) {
+            positions.append({ width, m_face.ascent() });
+            width += advance.x();
+        }
+        QGlyphRun run;
+        run.setRawFont(m_face);
+        run.setGlyphIndexes(glyphs);
+        run.setPositions(positions);
+        return { run };
+    }
+    // What the face lacks comes from the text engine and its fallback faces.
+    QTextLayout layout(text, font());
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    width = line.isValid() ? line.horizontalAdvance() : 0;
+    return layout.glyphRuns();
 }
 
 QRect StatisticsView::rowRect(int line) const
@@ -168,15 +197,18 @@ void StatisticsView::paintEvent(QPaintEvent *event)
             continue;
         for (const Cell &cell : m_cells[size_t(line)]) {
             if (cell.x + cell.width <= right) {
-                if (event->rect().intersects(cellRect(cell, row)))
-                    painter.drawStaticText(QPointF(cell.x, row.top()), cell.text);
+                if (event->region().intersects(cellRect(cell, row))) {
+                    for (const QGlyphRun &run : cell.glyphs)
+                        painter.drawGlyphRun(QPointF(cell.x, row.top()), run);
+                }
                 continue;
             }
             // A line too long for the width ends in an ellipsis inside the first figure
             // that does not fit.
             const QString cut = QFontMetrics(font()).elidedText(
-                cell.text.text(), Qt::ElideRight, int(std::max<qreal>(0, right - cell.x)));
-            painter.drawStaticText(QPointF(cell.x, row.top()), QStaticText(cut));
+                cell.text, Qt::ElideRight, int(std::max<qreal>(0, right - cell.x)));
+            painter.drawText(QRectF(cell.x, row.top(), right - cell.x, row.height()),
+                Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, cut);
             break;
         }
     }
@@ -195,6 +227,7 @@ void StatisticsView::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     // The hint follows the font; only then may the window lay out again.
     if (event->type() == QEvent::FontChange) {
+        m_face = QRawFont::fromFont(font());
         relayOut();
         updateGeometry();
     }

@@ -3,7 +3,8 @@
 
 #include "engine/LinkFigures.h"
 
-#include <QStaticText>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QWidget>
 
 #include <QList>
@@ -43,10 +44,11 @@ protected:
 private:
     // One figure where it is drawn, with the separator before it, laid out once: a refresh
     // that changes one figure lays out and paints that figure alone, and those after it only
-    // when it changed width.
+    // when it changed width. The glyphs sit on the baseline, from the cell's left end.
     struct Cell
     {
-        QStaticText text;
+        QString text;
+        QList<QGlyphRun> glyphs;
         qreal x = 0;
         qreal width = 0;
     };
@@ -55,10 +57,13 @@ private:
     static QString lineOf(const QList<LinkFigures::Line> &lines, int line);
     QString lineText(int line) const;
     Cells layOut(const LinkFigures::Line &figures, const Cells &before) const;
+    QList<QGlyphRun> glyphsOf(const QString &text, qreal &width) const;
     QRect rowRect(int line) const;
     static QRect cellRect(const Cell &cell, const QRect &row);
     void relayOut();
 
     QList<LinkFigures::Line> m_lines;
     std::array<Cells, kLines> m_cells;
+    // The face the figures are drawn in, read straight from its character map.
+    QRawFont m_face;
 };
